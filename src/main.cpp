@@ -1,0 +1,4 @@
+// Process entry.
+#include "runtime/runtime.h"
+
+int main(int argc, char** argv) { pellux::start(argc, argv); }

@@ -1,0 +1,60 @@
+// Conversion between numbers and text, and the value conversions offered to programs.
+#pragma once
+#include <cstdint>
+
+#include "storage/descr.h"
+#include "vm.h"
+
+namespace pellux {
+
+// Builds the power-of-ten table (once per process; idempotent) and sets the FPU mode.
+void convert_init();
+
+// --- Scanners (pure) ----------------------------------------------------------------------------
+// Optional sign, then decimal digits only; the signed 64-bit range.  len >= 1.
+bool scan_integer(const char* s, uint64_t len, int64_t* out);
+// NAN / NaN, [+-]INFINITY, or digits[.digits][(e|E)[+-]digits]; see the real rules.  Returns the
+// binary64 bit pattern (not post-processed).
+bool scan_real(const char* s, uint64_t len, uint64_t* bits);
+
+// --- Formatters ---------------------------------------------------------------------------------
+// Decimal text of an integer into buf (at least 21 bytes); returns the length.
+uint64_t format_integer(int64_t value, char* buf);
+// Text of a real with the given &FLTSIG and &FLTDEC into buf (at least 40 bytes); returns the
+// length.
+uint64_t format_real(uint64_t bits, int64_t fltsig, int64_t fltdec, char* buf);
+// The same with the Vm's current keywords.
+uint64_t format_real(const Vm& vm, uint64_t bits, char* buf);
+
+// --- Post-processing of every real result --------------------------------------------------------
+// Largest finite -> infinity of the same sign; an untagged NaN gets the statement tag from
+// &STNO and &STCOUNT; a tagged NaN is kept.
+uint64_t postprocess_real(const Vm& vm, uint64_t bits);
+inline Descr real_result(const Vm& vm, uint64_t bits) {
+  return Descr::real_bits(postprocess_real(vm, bits));
+}
+
+// --- Values to strings (may allocate) ------------------------------------------------------------
+Descr int_to_string(Vm& vm, int64_t value);
+Descr real_to_string(Vm& vm, uint64_t bits);
+// The string form of any value: STRING unchanged, INTEGER decimal, REAL formatted, ARRAY('proto'),
+// TABLE form, other values their data-type name.
+Descr string_form(Vm& vm, const Descr& value);
+// Data-type name of a value ("EXTERNAL" for an unknown code).
+Descr datatype_name(Vm& vm, const Descr& value);
+
+// --- Value conversions used by operators and built-ins -------------------------------------------
+// A STRING to a number: null string -> integer 0; integer scanner; else real scanner (post-
+// processed).  False when the text is neither.
+bool string_to_number(Vm& vm, const Descr& s, Descr* out);
+// Integer argument of a built-in: INTEGER as is; STRING by the integer scanner (null = 0; a
+// rejected string is error 1); REAL truncated (fails without error when impossible).  Returns
+// X_VALUE with *out set, X_FAIL (statement failure, error already raised if any).
+Exit integer_argument(Vm& vm, const Descr& value, int64_t* out);
+// String argument of a built-in: STRING as is, INTEGER/REAL their text, else error 1.  May allocate.
+Exit string_argument(Vm& vm, const Descr& value, Descr* out);
+// Truncation of a real toward zero into the 64-bit range; false for NaN, infinities and values
+// outside the range.
+bool real_to_integer(uint64_t bits, int64_t* out);
+
+}  // namespace pellux

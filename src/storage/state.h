@@ -1,0 +1,95 @@
+// Storage registers, the static area and the system stack: the storage part of the Vm.
+#pragma once
+#include <cstdint>
+
+#include "storage/descr.h"
+
+namespace pellux {
+
+// Fixed system descriptors in the static area.  They are roots of regeneration, so a pointer
+// kept here survives any allocation.  Subsystems keep their working registers here.
+enum SysSlot : int {
+  SD_RESULT,          // the result descriptor of every procedure
+  SD_WORK,            // scratch working descriptor
+  SD_CODE_BASE,       // interpreter: address of the executing code position
+  SD_START_CODE,      // code position where execution begins
+  SD_CC_BLOCK,        // compiler: current code block
+  SD_CC_BASE,         // compiler: current code base
+  SD_CC_LABEL,        // compiler: label variable of the statement being compiled
+  SD_CC_LINE,         // compiler: text cursor block (when compiling from a string)
+  SD_STR_NULL,        // system strings
+  SD_STR_EXTERNAL,
+  SD_STR_END,
+  SD_STR_END_LC,
+  SD_STR_RETURN,
+  SD_STR_FRETURN,
+  SD_STR_NRETURN,
+  SD_STR_FUNCTION,
+  SD_DATATYPES,       // data-type pair list (static, replaced when it grows)
+  SD_FNAMES,          // function-name pair list
+  SD_INPUT_ASSOC,     // input association pair list
+  SD_OUTPUT_ASSOC,    // output association pair list
+  SD_TRACE_TYPES,     // trace-type pair list
+  SD_SPARE_FIRST,
+  SD_COUNT = 64
+};
+
+// Unprotected keywords, in the order of their pair list.
+enum UKw : int {
+  K_TRIM, K_TRACE, K_STLIMIT, K_FLTDEC, K_FLTSIG, K_STAT, K_OUTPUT, K_MAXLNGTH, K_IOERR,
+  K_INPUT, K_FULLSCAN, K_FTRACE, K_ERRLIMIT, K_DUMP, K_CODE, K_ANCHOR, K_ABEND,
+  K_UNPROTECTED_COUNT
+};
+
+// Protected keywords, in the order of their pair list.
+enum PKw : int {
+  P_ERRTYPE, P_ARB, P_BAL, P_FENCE, P_ABORT, P_FAIL, P_MAXARB, P_REM, P_SUCCEED, P_STFCOUNT,
+  P_LASTNO, P_RTNTYPE, P_STNO, P_ALPHABET, P_OS, P_UC, P_LC, P_DIG, P_STCOUNT, P_FNCLEVEL,
+  P_PARM, P_INFINITY, P_NAN, P_PI, P_E,
+  P_PROTECTED_COUNT
+};
+
+// The explicit system stack: descriptor slots in a memory area of their own, scanned by
+// regeneration from base up to top (exclusive).
+struct SysStack {
+  Descr* base = nullptr;
+  Descr* top = nullptr;    // next free slot
+  Descr* limit = nullptr;  // first slot past the usable area
+};
+
+inline constexpr uint64_t BIN_COUNT = 8192;
+inline constexpr uint64_t MAX_BLOCK_BODY = 64000000000ull;
+inline constexpr uint64_t DEFAULT_WORK_SIZE = 30000000;
+
+struct Storage {
+  // Work space registers.
+  uint8_t* ws_start = nullptr;
+  uint8_t* hard_limit = nullptr;
+  uint8_t* free_ptr = nullptr;
+  uint8_t* soft_limit = nullptr;
+  uint64_t ws_size = 0;
+
+  // Regeneration bookkeeping.
+  uint64_t regen_count = 0;
+  uint64_t regen_request = 0;
+  uint64_t bytes_reclaimed = 0;
+  uint64_t bytes_available = 0;
+  uint64_t stress_period = 0;   // collector-stress build: regenerate every N allocations
+  uint64_t stress_counter = 0;
+
+  // Static area: titled blocks laid end to end in a memory area outside the work space.
+  uint8_t* static_start = nullptr;
+  uint8_t* static_end = nullptr;    // end of blocks made so far
+  uint8_t* static_limit = nullptr;  // end of the memory area
+
+  Descr* bins = nullptr;  // 8192 chain heads (+1 spare), a permanently marked block
+  Descr* sys = nullptr;   // system descriptors, indexed by SysSlot
+  Descr* ukw = nullptr;   // unprotected keyword pair list body: value of keyword k at ukw[2k]
+  Descr* pkw = nullptr;   // protected keyword pair list body: value of keyword k at pkw[2k]
+  Descr* builtin_fds = nullptr;  // built-in function descriptors, two descriptors each
+
+  SysStack stack;
+  bool initialised = false;  // start-up initialisation of the tables has finished
+};
+
+}  // namespace pellux
