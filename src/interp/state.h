@@ -9,6 +9,8 @@ struct InterpState {
   uint64_t code_offset = 0;   // offset of the last fetched descriptor from the code base
   uint64_t fail_offset = 0;   // failure offset of the current statement
   int64_t level = 0;          // recursion depth of the interpreter loop
+  const void* current_fd = nullptr;  // function descriptor of the procedure being invoked
+  uint64_t current_nargs = 0;        // operand count of the instruction being invoked
   uintptr_t native_stack_limit = 0;  // native stack address below which error 21 is raised
 };
 

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <ctime>
 
 namespace pellux::platform {
 
@@ -67,6 +68,12 @@ void diag_last_error() {
   diag_write(" ");
   diag_hex(static_cast<uint64_t>(static_cast<int64_t>(code)));
   diag_write("\r\n");
+}
+
+uint64_t monotonic_ns() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
 void exit_process(int code) { _exit(code); }

@@ -18,6 +18,9 @@ void diag_hex(uint64_t value);                     // exactly 16 upper-case hex 
 void diag_last_error();                            // "GetLastError=" code " " hex16 CR LF
 int last_error();                                  // errno of the last failed call
 
+// --- Clocks -------------------------------------------------------------------------------------
+uint64_t monotonic_ns();  // CLOCK_MONOTONIC in nanoseconds
+
 // --- Process -----------------------------------------------------------------------------------
 [[noreturn]] void exit_process(int code);
 }  // namespace pellux::platform
