@@ -9,6 +9,14 @@ namespace pellux {
 
 // Builds the power-of-ten table (once per process; idempotent) and sets the FPU mode.
 void convert_init();
+// The table entry for 10^p, -338 <= p <= 339 (p is clamped into that range).  The entries are
+// the rounded products of repeated multiplication (division) by 10, not exact powers.
+long double power_of_ten(int64_t p);
+
+// Buffer sizes for the formatters.  A real in fixed-point form can be long when &FLTDEC is
+// large (up to 310 digits before the point or 338 zeros after it).
+inline constexpr uint64_t INTEGER_TEXT_MAX = 24;
+inline constexpr uint64_t REAL_TEXT_MAX = 400;
 
 // --- Scanners (pure) ----------------------------------------------------------------------------
 // Optional sign, then decimal digits only; the signed 64-bit range.  len >= 1.
@@ -18,10 +26,10 @@ bool scan_integer(const char* s, uint64_t len, int64_t* out);
 bool scan_real(const char* s, uint64_t len, uint64_t* bits);
 
 // --- Formatters ---------------------------------------------------------------------------------
-// Decimal text of an integer into buf (at least 21 bytes); returns the length.
+// Decimal text of an integer into buf (at least INTEGER_TEXT_MAX bytes); returns the length.
 uint64_t format_integer(int64_t value, char* buf);
-// Text of a real with the given &FLTSIG and &FLTDEC into buf (at least 40 bytes); returns the
-// length.
+// Text of a real with the given &FLTSIG and &FLTDEC into buf (at least REAL_TEXT_MAX bytes);
+// returns the length.
 uint64_t format_real(uint64_t bits, int64_t fltsig, int64_t fltdec, char* buf);
 // The same with the Vm's current keywords.
 uint64_t format_real(const Vm& vm, uint64_t bits, char* buf);
@@ -30,6 +38,8 @@ uint64_t format_real(const Vm& vm, uint64_t bits, char* buf);
 // Largest finite -> infinity of the same sign; an untagged NaN gets the statement tag from
 // &STNO and &STCOUNT; a tagged NaN is kept.
 uint64_t postprocess_real(const Vm& vm, uint64_t bits);
+// The same with an explicit statement number and statement count.
+uint64_t postprocess_real(uint64_t bits, int64_t stno, int64_t stcount);
 inline Descr real_result(const Vm& vm, uint64_t bits) {
   return Descr::real_bits(postprocess_real(vm, bits));
 }
@@ -53,6 +63,12 @@ bool string_to_number(Vm& vm, const Descr& s, Descr* out);
 Exit integer_argument(Vm& vm, const Descr& value, int64_t* out);
 // String argument of a built-in: STRING as is, INTEGER/REAL their text, else error 1.  May allocate.
 Exit string_argument(Vm& vm, const Descr& value, Descr* out);
+// The string-to-integer rule of CONVERT and INT: null string 0; integer scanner; else real
+// scanner (post-processed) and truncation.  False when impossible.
+bool string_to_integer(const Vm& vm, const Descr& s, int64_t* out);
+// The string-to-real rule of CONVERT and REAL: null string 0.0; integer scanner, converted to
+// the nearest real; else real scanner (post-processed).  Returns the bits; false when neither.
+bool string_to_real(const Vm& vm, const Descr& s, uint64_t* bits);
 // Truncation of a real toward zero into the 64-bit range; false for NaN, infinities and values
 // outside the range.
 bool real_to_integer(uint64_t bits, int64_t* out);
