@@ -2,6 +2,7 @@
 // instructions.
 #pragma once
 #include "storage/descr.h"
+#include "storage/storage.h"
 #include "vm.h"
 
 namespace pellux {
@@ -24,13 +25,45 @@ inline Descr instruction(const Descr* fd, uint64_t nargs) {
 // Runs the program from the code position in SD_START_CODE until it ends.
 [[noreturn]] void interpret(Vm& vm);
 
+// One activation of the interpreter loop from the current code base, code offset 0 (the caller
+// sets both).  Returns only when a goto leaves it: FRETURN -> X_FAIL, NRETURN -> X_NAME,
+// RETURN -> X_VALUE.  Used by the call of defined functions.  May allocate.
+Exit run_loop(Vm& vm);
+
 // Operand evaluation for procedures: advances the code offset past the next operand and
 // evaluates it.  Result in result(vm).  May allocate.
 Exit eval_value(Vm& vm);   // exits: X_FAIL or X_VALUE
 Exit eval_name(Vm& vm);    // exits: X_FAIL or X_NAME (a value where a name is needed: error 8)
+// Skips the operand that starts after the current code offset without evaluating it.
 void skip_operand(Vm& vm);
+
+// The value of a NAME or keyword NAME into result(vm).  With `input`, a natural variable with
+// an input association (while &INPUT is non-zero) reads its next record.  Exits X_FAIL (end of
+// file, or an error that was survived) or X_VALUE.  May allocate.
+Exit deref_name(Vm& vm, const Descr& name, bool input);
+// Assignment to a NAME or keyword NAME, as the assignment statement does it: a keyword takes
+// the value as an integer (error 1 for a value that does not convert; a real that does not fit
+// fails); a variable stores the value and performs its output association (while &OUTPUT is
+// non-zero).  Exits X_FAIL or X_VALUE (result(vm) = the value stored).  May allocate.
+Exit assign_name(Vm& vm, const Descr& name, const Descr& value);
 
 // Raises fatal error 21 when the native or the system stack passes its limit.
 void check_depth(Vm& vm);
+
+// The code base (the address the code offset counts from).
+inline Descr* code_base(Vm& vm) { return sys(vm, SD_CODE_BASE).ptr(); }
+
+// Instruction procedures (their function descriptors are made by interp_prepare).
+Exit op_rebase(Vm& vm);
+Exit op_statement(Vm& vm);
+Exit op_literal(Vm& vm);
+Exit op_jump(Vm& vm);
+Exit op_goto_label(Vm& vm);
+Exit op_goto_code(Vm& vm);
+Exit op_assign(Vm& vm);
+Exit op_match(Vm& vm);
+Exit op_match_replace(Vm& vm);
+Exit op_end(Vm& vm);
+Exit op_error(Vm& vm);
 
 }  // namespace pellux

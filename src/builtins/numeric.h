@@ -1,0 +1,41 @@
+// The arithmetic dispatcher shared by the binary arithmetic operators and the numeric
+// predicates and functions EQ NE GT GE LT LE REMDR MAX MIN.
+#pragma once
+#include <cstdint>
+
+#include "storage/descr.h"
+#include "vm.h"
+
+namespace pellux {
+
+// Operation codes of the dispatcher.
+enum ArithOp : int {
+  AR_ADD = 1, AR_DIV, AR_POW, AR_MUL, AR_SUB,
+  AR_EQ, AR_GE, AR_GT, AR_LE, AR_LT, AR_NE,
+  AR_REMDR, AR_MAX, AR_MIN,
+};
+
+// --- Integer rules (pure): false where the operation is error 2 ------------------------------
+bool int_add(int64_t x, int64_t y, int64_t* r);
+bool int_sub(int64_t x, int64_t y, int64_t* r);
+bool int_mul(int64_t x, int64_t y, int64_t* r);   // on magnitudes: a product above 2^63-1 fails
+bool int_div(int64_t x, int64_t y, int64_t* r);   // truncating; y = 0 or a most negative operand fails
+bool int_pow(int64_t x, int64_t y, int64_t* r);
+bool int_remdr(int64_t x, int64_t y, int64_t* r); // sign follows x; same failures as division
+bool int_negate(int64_t x, int64_t* r);           // the most negative integer fails
+
+// --- Real arithmetic (pure): computed in extended precision, rounded to double; the bit pattern
+// before post-processing.  op is AR_ADD..AR_SUB.
+uint64_t real_arith(int op, long double x, long double y);
+
+// A value as a number: INTEGER and REAL as they are, a STRING by the number rules (null = 0,
+// integer text, else real text, post-processed).  False for anything else (error 1 for callers).
+bool numeric_operand(Vm& vm, const Descr& v, Descr* out);
+
+// Applies the operation to two values; result in result(vm).  Exits X_VALUE, X_FAIL (a
+// predicate that does not hold, or a survived error).
+Exit arith_values(Vm& vm, int op, const Descr& x, const Descr& y);
+// Evaluates the two operands of the current instruction, then arith_values.  May allocate.
+Exit arith_operands(Vm& vm, int op);
+
+}  // namespace pellux

@@ -1,0 +1,119 @@
+// Input and output associations: the pair lists (variable, association block) in
+// SD_INPUT_ASSOC and SD_OUTPUT_ASSOC, with a filter in front (see AssocFilter).
+#include "interp/associations.h"
+
+#include "interp/errors.h"
+#include "io/io.h"
+#include "storage/convert.h"
+
+namespace pellux {
+
+namespace {
+
+// The natural variable a pair's first descriptor names, or nullptr for an empty pair or
+// anything that is not a variable.
+Descr* pair_variable(const Descr& first) {
+  if ((first.a | first.fv) == 0 || first.a == 0 || !first.has(FLAG_POINTER)) return nullptr;
+  Descr* var = first.ptr();
+  return var->has(FLAG_STRING) ? var : nullptr;
+}
+
+}  // namespace
+
+void rebuild_assoc_filter(Vm& vm, AssocFilter& f, SysSlot slot) {
+  const Descr& list = sys(vm, slot);
+  f.list = list.a;
+  f.watch = nullptr;
+  for (uint64_t& w : f.bits) w = 0;
+  if (list.a == 0) return;
+  Descr* title = list.ptr();
+  Descr* body = title + 1;
+  uint64_t pairs = title->v() / 32;
+  for (uint64_t i = 0; i < pairs; ++i) {
+    const Descr& first = body[2 * i];
+    if ((first.a | first.fv) == 0) {
+      if (f.watch == nullptr) f.watch = &first;
+      continue;
+    }
+    if (Descr* var = pair_variable(first)) {
+      uint64_t key = var_link(var).v() & 1023;
+      f.bits[key >> 6] |= uint64_t{1} << (key & 63);
+    }
+  }
+}
+
+const Descr* find_association(Vm& vm, SysSlot slot, Descr* var) {
+  const Descr& list = sys(vm, slot);
+  if (list.a == 0) return nullptr;
+  Descr* at = locate_pair(list.ptr(), Descr::pointer(var, T_STRING));
+  if (at == nullptr) return nullptr;
+  const Descr& block = at[2];
+  if (block.a == 0 || !block.has(FLAG_POINTER)) return nullptr;  // detached
+  return block.ptr();
+}
+
+Exit input_fetch(Vm& vm, Descr* var, const Descr* assoc) {
+  // Read everything needed from the association block before reserving: reserving may move it.
+  int64_t unit = assoc[1].ival();
+  uint64_t length = assoc[2].a;
+  // A zero record length would be the first-line probe of the reader; an association always
+  // reads records, so it gets the default input record length.
+  if (length == 0) length = 80;
+  vm.io.reads += 1;
+
+  Pin pv(vm, Descr::pointer(var, T_STRING));
+  char* text = reserve_string(vm, length);
+  uint64_t delivered = 0;
+  ReadOutcome outcome = read_record(vm, unit, text, length, &delivered);
+  switch (outcome) {
+    case ReadOutcome::Record:
+      break;
+    case ReadOutcome::EndOfFile:
+      finish_string(vm, 0);
+      return X_FAIL;
+    case ReadOutcome::Error:
+      finish_string(vm, 0);
+      return error_stmt(vm, 11);
+    case ReadOutcome::DirEntry:
+      // Directory units deliver DirEnt objects, which the directory reader builds; until that
+      // reader exists, a directory entry cannot be delivered and is a read error.
+      finish_string(vm, 0);
+      return error_stmt(vm, 11);
+  }
+  if (delivered > length) delivered = length;
+  if (ukw_int(vm, K_TRIM) != 0)
+    while (delivered > 0 && text[delivered - 1] == ' ') --delivered;
+  if (static_cast<int64_t>(delivered) > ukw_int(vm, K_MAXLNGTH)) {
+    finish_string(vm, 0);
+    return error_stmt(vm, 15);
+  }
+  Descr s = finish_string(vm, delivered);
+  var_value(pv->ptr()) = s;
+  result(vm) = s;
+  return X_VALUE;
+}
+
+void output_write(Vm& vm, const Descr& value, const Descr* assoc) {
+  int64_t unit = assoc[1].ival();
+  char buf[64];
+  const char* text;
+  uint64_t len;
+  if (value.v() == T_STRING && !value.has(FLAG_FUNCTION)) {
+    text = string_text(value);
+    len = string_length(value);
+  } else if (value.v() == T_INTEGER) {
+    len = format_integer(value.ival(), buf);
+    text = buf;
+  } else if (value.v() == T_REAL) {
+    len = format_real(vm, value.a, buf);
+    text = buf;
+  } else {
+    Descr s = string_form(vm, value);
+    text = string_text(s);
+    len = string_length(s);
+  }
+  vm.io.writes += 1;
+  write_record(vm, unit, text, len);
+}
+
+}  // namespace pellux
