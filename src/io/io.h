@@ -22,4 +22,10 @@ bool bind_unit(Vm& vm, int64_t unit, Direction dir, const char* name, uint64_t n
 // ENDFILE: end mark, handle release, include chain, record given back.
 void close_unit(Vm& vm, int64_t unit);
 
+// Memory areas outside the work space: zero-filled, at a fixed address until given back.
+// A refusal is reported on the console ("Failed to allocate memory area of" ...) and ends the
+// process with exit code 1; so is a refused release.
+void* obtain_area(uint64_t size);
+void release_area(void* addr, uint64_t size);
+
 }  // namespace pellux

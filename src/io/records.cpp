@@ -1,0 +1,413 @@
+// Record reading and writing: line ends, fixed and variable length, TAB expansion and
+// compression, the Ctrl-Z end mark, binary records and the first-line probe.
+#include <cerrno>
+#include <cstring>
+
+#include "io/io.h"
+#include "io/units.h"
+
+namespace pellux {
+
+using namespace platform;
+
+namespace {
+
+inline constexpr uint8_t CTRL_Z = 26;
+inline constexpr uint64_t MAX_WRITE_CALL = 1073741824;  // bytes per platform write call
+
+// Bytes that a text read must look at, by (end mark honoured, TAB expanded).
+struct SpecialBytes {
+  bool t[4][256];
+  constexpr SpecialBytes() : t{} {
+    for (int k = 0; k < 4; ++k) {
+      t[k]['\r'] = true;
+      t[k]['\n'] = true;
+      if (k & 1) t[k][CTRL_Z] = true;
+      if (k & 2) t[k]['\t'] = true;
+    }
+  }
+};
+constexpr SpecialBytes SPECIAL;
+
+enum class Fill { Data, End, Fail };
+
+void read_failed(UnitRecord* u) {
+  diag_write("For file name = \"");
+  diag_write(u->name);
+  diag_write("\"\r\n");
+  u->error = 1;
+}
+
+// Makes sure the buffer holds an unread byte: one read call of up to 4,096 bytes when it is
+// used up.  A call that returns no data marks the end of data.
+inline Fill fill(UnitRecord* u) {
+  if (u->place < u->blocke) return Fill::Data;
+  int64_t r = file_read(u->handle, u->data, READ_BLOCK);
+  if (r < 0) {
+    read_failed(u);
+    return Fill::Fail;
+  }
+  u->place = 0;
+  u->blocke = static_cast<uint64_t>(r);
+  if (r == 0) {
+    u->eof_state = EOF_DATA_END;
+    return Fill::End;
+  }
+  return Fill::Data;
+}
+
+// Makes at least k bytes (k <= READ_BLOCK) readable without consuming any, unless the data
+// ends first.  Used only to look ahead at the start of a file.
+Fill look_ahead(UnitRecord* u, uint64_t k) {
+  while (u->blocke - u->place < k) {
+    if (u->place > 0) {
+      std::memmove(u->data, u->data + u->place, u->blocke - u->place);
+      u->blocke -= u->place;
+      u->place = 0;
+    }
+    int64_t r = file_read(u->handle, u->data + u->blocke, READ_BLOCK);
+    if (r < 0) {
+      read_failed(u);
+      return Fill::Fail;
+    }
+    if (r == 0) {
+      u->eof_state = EOF_DATA_END;
+      return u->blocke > u->place ? Fill::Data : Fill::End;
+    }
+    u->blocke += static_cast<uint64_t>(r);
+  }
+  return Fill::Data;
+}
+
+inline void consume(UnitRecord* u, uint64_t n) {
+  u->place += n;
+  u->vseek += static_cast<int64_t>(n);
+}
+
+enum class Step { Delivered, EndOfData, Error };
+
+// The first-line probe: a first line beginning "-PRM" or "#!" is consumed and its text from
+// the fifth character on (CRs dropped, at most 255 characters) goes to vm.io.first_line.
+Step probe_first_line(Vm& vm, UnitRecord* u) {
+  std::memset(vm.io.first_line, 0, sizeof vm.io.first_line);
+  vm.io.first_line_present = false;
+  Fill f = look_ahead(u, 4);
+  if (f == Fill::Fail) return Step::Error;
+  if (f == Fill::End) return Step::Delivered;
+  const uint8_t* p = u->data + u->place;
+  uint64_t avail = u->blocke - u->place;
+  bool prm = avail >= 4 && std::memcmp(p, "-PRM", 4) == 0;
+  bool shebang = avail >= 2 && p[0] == '#' && p[1] == '!';
+  if (!prm && !shebang) return Step::Delivered;  // nothing consumed
+
+  vm.io.first_line_present = true;
+  uint64_t column = 0;  // characters of the line seen so far (CRs included, as in the file)
+  uint64_t stored = 0;
+  for (;;) {
+    f = fill(u);
+    if (f == Fill::Fail) return Step::Error;
+    if (f == Fill::End) break;
+    uint8_t c = u->data[u->place];
+    consume(u, 1);
+    if (c == '\n') break;
+    if (column++ < 4) continue;
+    if (c == '\r') continue;
+    if (stored < 255) vm.io.first_line[stored++] = static_cast<char>(c);
+  }
+  return Step::Delivered;
+}
+
+// A text record (steps of the reader: first byte, each byte, end of record).
+Step read_text(Vm& vm, UnitRecord* u, char* dest, uint64_t length, uint64_t* delivered) {
+  const bool end_mark = !(u->flags & UF_NOEOF);
+  const bool expand = !(u->flags & UF_NOTAB);
+
+  Fill f = fill(u);
+  if (f == Fill::Fail) return Step::Error;
+  if (f == Fill::End) return Step::EndOfData;
+  uint8_t first = u->data[u->place];
+  if (first == '-' && (u->flags & UF_INCLUDE)) u->include_pending = 1;
+  if (first == CTRL_Z && end_mark) {
+    consume(u, 1);
+    u->eof_state = EOF_DATA_END;
+    return Step::EndOfData;
+  }
+
+  const bool* special = SPECIAL.t[(end_mark ? 1 : 0) | (expand ? 2 : 0)];
+  uint64_t n = 0;
+  bool discarding = false;  // the record is full: the rest of the line is skipped
+  for (;;) {
+    if (u->place >= u->blocke) {
+      f = fill(u);
+      if (f == Fill::Fail) return Step::Error;
+      if (f == Fill::End) break;  // the data ends inside the line: the record ends here
+    }
+    const uint8_t* base = u->data;
+    uint64_t i = u->place;
+    const uint64_t e = u->blocke;
+    bool ended = false;
+    while (i < e) {
+      uint8_t c = base[i++];
+      if (!special[c]) {
+        if (n < length) {
+          dest[n++] = static_cast<char>(c);
+        } else {
+          discarding = true;
+        }
+        continue;
+      }
+      if (c == '\n') {
+        ended = true;
+        break;
+      }
+      if (c == '\r') continue;
+      if (c == CTRL_Z) {  // only when the end mark is honoured
+        u->eof_state = EOF_DATA_END;
+        ended = true;
+        break;
+      }
+      // TAB: blanks to the next multiple of 8 characters stored, or until the record is full.
+      if (discarding || n >= length) {
+        discarding = true;
+        continue;
+      }
+      do {
+        dest[n++] = ' ';
+      } while ((n & 7) != 0 && n < length);
+    }
+    consume(u, i - u->place);
+    if (ended) break;
+  }
+
+  if (u->flags & UF_VARLEN) {
+    *delivered = n;
+  } else {
+    if (n < length) std::memset(dest + n, ' ', length - n);
+    *delivered = length;
+  }
+  // INCLUDE HOOK: when include_pending is set the record began with "-" on a unit with the
+  // include bit.  The include processor (not part of the record layer yet) clears the flag,
+  // tests the record for an include line and, for one, switches the unit to the included file
+  // and continues this same request there.  Until it exists the record is delivered as read
+  // and the flag is left set for it.
+  return Step::Delivered;
+}
+
+// A binary record: raw bytes up to the requested length; a shorter one at the end of data.
+Step read_binary(UnitRecord* u, char* dest, uint64_t length, uint64_t* delivered) {
+  if (length == 0) {
+    *delivered = 0;
+    return Step::Delivered;
+  }
+  uint64_t n = 0;
+  while (n < length) {
+    Fill f = fill(u);
+    if (f == Fill::Fail) return Step::Error;
+    if (f == Fill::End) break;
+    uint64_t take = u->blocke - u->place;
+    if (take > length - n) take = length - n;
+    std::memcpy(dest + n, u->data + u->place, take);
+    consume(u, take);
+    n += take;
+  }
+  // Nothing left to deliver: this is the end of the file, not an empty record.
+  if (n == 0) return Step::EndOfData;
+  *delivered = n;
+  return Step::Delivered;
+}
+
+}  // namespace
+
+ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint64_t* delivered) {
+  uint64_t scratch = 0;
+  if (delivered == nullptr) delivered = &scratch;
+  *delivered = 0;
+  if (unit < 0 || unit >= UNIT_COUNT) return ReadOutcome::Error;
+  UnitRecord* u = vm.io.units[unit];
+  if (u != nullptr && u->valid != UNIT_VALID) {
+    // A damaged record is dropped and the unit bound afresh, as for an empty slot.
+    vm.io.units[unit] = nullptr;
+    u = nullptr;
+  }
+  if (u == nullptr) {
+    // Automatic binding to standard input; refused for unit 0 ("Unit number out of range").
+    if (!bind_unit(vm, unit, Direction::Read, "in", 2, "-std-a", 6)) return ReadOutcome::Error;
+    u = vm.io.units[unit];
+  }
+
+  for (;;) {
+    if (u->access == 0) u->access = ACCESS_READ;
+    if (u->error) return ReadOutcome::Error;
+    Step step;
+    if (u->eof_state == EOF_DATA_END) {
+      step = Step::EndOfData;
+    } else if (u->eof_state != EOF_READING) {
+      return ReadOutcome::Error;
+    } else {
+      if (u->open_mark != UNIT_OPEN) {
+        open_for_reading(vm, u);
+        if (u->error) return ReadOutcome::Error;
+      } else if (!(u->access & ACCESS_READ)) {
+        return ReadOutcome::Error;  // opened for writing only: its handle cannot be read
+      }
+      if (u->flags & UF_DIR) {
+        // DIRECTORY HOOK: "-dir" units deliver directory entries through the directory
+        // reader, which is not part of the record layer yet; until then such a read is an
+        // error (the unit was opened with handle 0 and its name ending "/*").
+        return ReadOutcome::Error;
+      }
+      if (u->flags & UF_BINARY) {
+        step = read_binary(u, dest, length, delivered);
+      } else if (length == 0) {
+        step = probe_first_line(vm, u);
+      } else {
+        step = read_text(vm, u, dest, length, delivered);
+      }
+    }
+    if (step == Step::Delivered) return ReadOutcome::Record;
+    if (step == Step::Error) return ReadOutcome::Error;
+
+    // End of data: report end of file, or resume the including file.
+    u->eof_state = EOF_REPORTED;
+    UnitRecord* outer = u->outer;
+    if (outer == nullptr) return ReadOutcome::EndOfFile;
+    if (u->handle != NO_HANDLE && !(u->flags & UF_STD)) file_close(u->handle);
+    u->handle = NO_HANDLE;
+    free_unit_record(u);
+    vm.io.units[unit] = outer;
+    u = outer;
+  }
+}
+
+// --- Writing -------------------------------------------------------------------------------------
+
+namespace {
+
+[[noreturn]] void invalid_unit_exit() {
+  diag_write("invalid unit area encountered ####\r\n");
+  diag_write("Exiting Process\r\n");
+  platform::exit_process(1);
+}
+
+bool write_failed(Vm& vm, int code) {
+  io_set_ioerr(vm, code);
+  if (io_errlimit(vm) == 0) diag_write("#### more serious write error\r\n");
+  return false;
+}
+
+// Writes all n bytes, in calls of at most 1 GiB, continuing after short transfers.
+bool put(Vm& vm, UnitRecord* u, const void* p, uint64_t n) {
+  const char* s = static_cast<const char*>(p);
+  while (n > 0) {
+    uint64_t chunk = n < MAX_WRITE_CALL ? n : MAX_WRITE_CALL;
+    int64_t r = file_write(u->handle, s, chunk);
+    if (r < 0) return write_failed(vm, last_error());
+    if (r == 0) return write_failed(vm, EIO);  // no progress: give up instead of spinning
+    s += r;
+    n -= static_cast<uint64_t>(r);
+  }
+  return true;
+}
+
+// Blank-to-TAB compression into the unit's buffer, then one write of the staged line.
+bool write_compressed(Vm& vm, UnitRecord* u, const char* text, uint64_t len) {
+  uint8_t* buf = u->data;
+  uint64_t k = 0;
+  uint64_t logical = 0, physical = 0;
+  auto emit = [&](uint8_t c) -> bool {
+    if (k == UNIT_BUFFER_SIZE) {
+      if (!put(vm, u, buf, k)) return false;
+      k = 0;
+    }
+    buf[k++] = c;
+    return true;
+  };
+  for (uint64_t i = 0; i < len; ++i) {
+    uint8_t c = static_cast<uint8_t>(text[i]);
+    if (c == ' ') {
+      ++logical;
+      continue;
+    }
+    if (c == '\t') {
+      logical = (logical + 8) & ~uint64_t{7};
+      continue;
+    }
+    if (c == '\r' || c == '\n') {
+      if (!emit(c)) return false;
+      logical = physical = 0;
+      continue;
+    }
+    while (physical < logical) {
+      uint64_t stop = (physical + 8) & ~uint64_t{7};
+      if (stop <= logical && physical + 1 != logical) {
+        if (!emit('\t')) return false;
+        physical = stop;
+      } else {
+        if (!emit(' ')) return false;
+        ++physical;
+      }
+    }
+    if (!emit(c)) return false;
+    ++logical;
+    ++physical;
+  }
+  // Blanks and TABs still pending are dropped.
+  if (!(u->flags & UF_NOCR) && !emit('\r')) return false;
+  if (!emit('\n')) return false;
+  return put(vm, u, buf, k);
+}
+
+}  // namespace
+
+bool write_record(Vm& vm, int64_t unit, const char* text, uint64_t len) {
+  io_set_ioerr(vm, 0);
+  if (unit <= 0 || unit >= UNIT_COUNT) invalid_unit_exit();
+  UnitRecord* u = vm.io.units[unit];
+  if (u != nullptr && u->valid != UNIT_VALID) {
+    diag_decimal(unit);
+    diag_write(" unitarea exists but not valid ####\r\n");
+    vm.io.units[unit] = nullptr;  // bound afresh below, as for an empty slot
+    u = nullptr;
+  }
+  if (u == nullptr) {
+    if (!bind_unit(vm, unit, Direction::Write, "out", 3, "-std-a", 6)) {
+      diag_write("filnam failed in io104 ####\r\n");
+      invalid_unit_exit();
+    }
+    u = vm.io.units[unit];
+  }
+
+  if (u->open_mark != UNIT_OPEN) {
+    if (u->access == 0) u->access = ACCESS_WRITE;
+    if (!open_for_writing(vm, u)) return false;
+    if (u->open_mark != UNIT_OPEN && !(u->flags & UF_DIR)) {
+      io_set_ioerr(vm, last_error());  // the file could not be created
+      return false;
+    }
+  }
+  if (u->access != ACCESS_WRITE) {
+    diag_write("attempt to write to IO unit open for read ####\r\n");
+    return false;
+  }
+  if (u->handle == NO_HANDLE) {
+    // A directory unit, or a standard-stream unit whose name chose no stream.
+    io_set_ioerr(vm, EBADF);
+    return false;
+  }
+
+  if (u->flags & UF_BINARY) return put(vm, u, text, len);
+  if (u->flags & UF_NOTAB) {
+    const bool cr = !(u->flags & UF_NOCR);
+    const uint64_t end_len = cr ? 2 : 1;
+    const char* line_end = cr ? "\r\n" : "\n";
+    if (len + end_len <= UNIT_BUFFER_SIZE) {
+      std::memcpy(u->data, text, len);
+      std::memcpy(u->data + len, line_end, end_len);
+      return put(vm, u, u->data, len + end_len);
+    }
+    return put(vm, u, text, len) && put(vm, u, line_end, end_len);
+  }
+  return write_compressed(vm, u, text, len);
+}
+
+}  // namespace pellux
