@@ -55,7 +55,12 @@ struct SysStack {
   Descr* base = nullptr;
   Descr* top = nullptr;    // next free slot
   Descr* limit = nullptr;  // first slot past the usable area
+  Descr* end = nullptr;    // end of the memory area: the slots past `limit` are a reserve that
+                           // is opened up when error 21 is raised, so termination can still pin
 };
+
+inline constexpr uint64_t SYSSTACK_BYTES = 7ull << 20;      // 7 MiB of descriptor slots
+inline constexpr uint64_t SYSSTACK_RESERVE_SLOTS = 4096;
 
 inline constexpr uint64_t BIN_COUNT = 8192;
 inline constexpr uint64_t MAX_BLOCK_BODY = 64000000000ull;
@@ -87,6 +92,26 @@ struct Storage {
   Descr* ukw = nullptr;   // unprotected keyword pair list body: value of keyword k at ukw[2k]
   Descr* pkw = nullptr;   // protected keyword pair list body: value of keyword k at pkw[2k]
   Descr* builtin_fds = nullptr;  // built-in function descriptors, two descriptors each
+
+  // Function descriptor cells of names defined at run time: carved from static blocks, so they
+  // never move and are scanned as roots with the rest of the static area.
+  Descr* cell_next = nullptr;
+  Descr* cell_end = nullptr;
+
+  // In-place string building (reserve_string .. finish_string).
+  bool reserve_active = false;
+  uint64_t reserve_length = 0;
+
+  // Regeneration internals.
+  bool in_regeneration = false;
+  uint64_t mark_stack_cap = ~uint64_t{0};  // entries of the explicit mark stack (tests lower it)
+  uint64_t regen_mark_deferrals = 0;       // blocks left for the address walk (last regeneration)
+  int no_alloc_depth = 0;                  // NoAllocGuard nesting (checked in debug builds)
+
+  // Memory areas, for storage_release.
+  uint64_t static_area_size = 0;
+  void* bins_area = nullptr;
+  uint64_t bins_area_size = 0;
 
   SysStack stack;
   bool initialised = false;  // start-up initialisation of the tables has finished

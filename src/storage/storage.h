@@ -25,6 +25,8 @@ void storage_prepare(Vm& vm);
 void storage_init(Vm& vm, uint64_t work_size);
 // Gives back the memory areas (unit tests).
 void storage_release(Vm& vm);
+// Period of the collector-stress build (regenerate every N allocations; PELLUX_GC_PERIOD).
+void set_stress_period(Vm& vm, uint64_t period);
 
 // --- Allocation ---------------------------------------------------------------------------------
 // A new block of `body` bytes (a multiple of 16), zero body, title A=self F=FLAG_TITLE V=body.
@@ -38,15 +40,26 @@ void shrink_last_block(Vm& vm, Descr* block, uint64_t body);
 bool regenerate_storage(Vm& vm, uint64_t request);
 // Regenerates, then succeeds when n <= bytes available (returned in *available).
 bool collect_storage(Vm& vm, int64_t n, int64_t* available);
-// Title of the block containing the address (steps back 16 bytes at a time to a title).
+// Title of the block containing the address (steps back 16 bytes at a time to a title).  The
+// address must be a descriptor of a block (never a byte inside a string's text).
 Descr* find_title(uint64_t addr);
+// Bytes between the free pointer and the soft limit: what can be allocated without regenerating.
+inline uint64_t room_below_soft_limit(const Vm& vm) {
+  return static_cast<uint64_t>(vm.st.soft_limit - vm.st.free_ptr);
+}
 // True when the address lies in the work space or in the static area.
 bool in_storage(const Vm& vm, uint64_t addr);
 
 // --- Static area ----------------------------------------------------------------------------------
 // A new permanently marked block of `ndescr` body descriptors in the static area (start-up
-// only).  Returns the body (the descriptor after the title).  Never moves.
+// only).  Returns the body (the descriptor after the title).  Never moves.  The body is scanned
+// as descriptors by regeneration: keep raw tables (bytes, C structures) elsewhere.
 Descr* static_alloc(Vm& vm, uint64_t ndescr);
+// True when the address lies in the static area.
+inline bool in_static_area(const Vm& vm, uint64_t addr) {
+  return addr >= reinterpret_cast<uint64_t>(vm.st.static_start) &&
+         addr < reinterpret_cast<uint64_t>(vm.st.static_end);
+}
 inline Descr& sys(Vm& vm, SysSlot s) { return vm.st.sys[s]; }
 inline Descr& result(Vm& vm) { return vm.st.sys[SD_RESULT]; }
 
@@ -83,6 +96,22 @@ void sort_variables(Vm& vm);
 void hash_text(const char* s, uint64_t n, uint32_t* bin, uint32_t* key);
 
 // --- Pair lists ---------------------------------------------------------------------------------
+// A pair list is a block (title + pairs of descriptors).  The lists kept in system descriptors:
+//   SD_DATATYPES    (datatype_key(code), name)         STRING INTEGER PATTERN ARRAY REAL CODE
+//                                                      NAME(9) NAME(10) EXPRESSION TABLE, then DATA
+//   SD_FNAMES       (function cell pointer, F = FLAG_FUNCTION|FLAG_POINTER; name)
+//   SD_INPUT_ASSOC  (variable, association block)      INPUT (5, 80), TERMINAL (97, 256)
+//   SD_OUTPUT_ASSOC (variable, association block)      OUTPUT (6), PUNCH (7), TERMINAL (98)
+//   SD_TRACE_TYPES  (INTEGER kind 1..5, name)          VALUE LABEL CALL RETURN KEYWORD
+// An association block is a block of two INTEGER descriptors, the unit and the record length;
+// the pair's second descriptor points at its title (A = block, F = FLAG_POINTER, V = 0).
+inline Descr* pair_list(Vm& vm, SysSlot s) { return vm.st.sys[s].ptr(); }
+inline uint64_t pair_count(const Descr* list) { return list->v() / 32; }
+// The first descriptor of pair i (its second follows it).
+inline Descr* pair_at(Descr* list, uint64_t i) { return list + 1 + 2 * i; }
+inline Descr datatype_key(uint64_t code) { return Descr::integer(static_cast<int64_t>(code)); }
+inline constexpr int64_t TRACE_KIND_VALUE = 1, TRACE_KIND_LABEL = 2, TRACE_KIND_CALL = 3,
+                         TRACE_KIND_RETURN = 4, TRACE_KIND_KEYWORD = 5;
 // Searches the list (a pointer to its title) for the first pair whose first descriptor equals
 // key in both words; returns the address 16 bytes before that pair, or nullptr.
 Descr* locate_pair(Descr* list, const Descr& key);
@@ -101,8 +130,11 @@ void add_pair(Vm& vm, SysSlot slot, const Descr& first, const Descr& second);
 Descr* function_cell(Vm& vm, const Descr& name, bool create);
 
 // --- The system stack and pins ------------------------------------------------------------------
-// Raises fatal error 21 when the system stack is full.
+// Raises fatal error 21 when the system stack is full.  Never called by regeneration.
 Descr* sysstack_push(Vm& vm, const Descr& d);
+inline uint64_t sysstack_depth(const Vm& vm) {
+  return static_cast<uint64_t>(vm.st.stack.top - vm.st.stack.base);
+}
 inline void sysstack_pop(Vm& vm, uint64_t n = 1) { vm.st.stack.top -= n; }
 
 // A descriptor held on the system stack for the lifetime of this object, so that regeneration
@@ -148,5 +180,7 @@ class NoAllocGuard {
 // Collector-stress build: checks every block title, lengths, and that every pointer lands in a
 // block.  Aborts with a message on the first inconsistency.
 void verify_heap(Vm& vm);
+// The same check, returning the first problem found (nullptr when the heap is sound).
+const char* check_heap(Vm& vm);
 
 }  // namespace pellux

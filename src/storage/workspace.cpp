@@ -1,0 +1,537 @@
+// The work space: bump allocation, storage regeneration (mark, new addresses, pointer adjustment,
+// compaction), the soft limit, COLLECT, the system stack and the heap verifier.
+#include <cstdlib>
+#include <cstring>
+
+#include "builtins/table.h"
+#include "interp/errors.h"
+#include "interp/interp.h"
+#include "platform/platform.h"
+#include "storage/convert.h"
+#include "storage/storage.h"
+
+namespace pellux {
+
+namespace {
+
+constexpr uint8_t LIVE_BITS = FLAG_MARK | FLAG_SCANNED;
+
+[[noreturn]] void internal_fault(const char* what) {
+  platform::diag_write("#### ");
+  platform::diag_write(what);
+  platform::diag_write("\r\n");
+  std::abort();
+}
+
+inline void check_may_allocate(Vm& vm) {
+#ifndef NDEBUG
+  if (vm.st.no_alloc_depth > 0) internal_fault("allocation inside a no-allocation region");
+  if (vm.st.reserve_active) internal_fault("allocation between reserve_string and finish_string");
+  if (vm.st.in_regeneration) internal_fault("allocation during storage regeneration");
+#else
+  (void)vm;
+#endif
+}
+
+[[noreturn]] void work_space_exceeded(Vm& vm) {
+  platform::diag_write("Work space exceeded\r\n");
+  error_fatal(vm, 23);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Marking.  Reachable blocks are marked and their contents examined through an explicit stack
+// of block addresses kept in the free part of the work space (above the free pointer), so no
+// structure, however deep, recurses on the machine stack.  When that stack is full a newly
+// marked block is left marked but unscanned, and a walk of dynamic storage in address order
+// picks it up later: every block left behind the walk's position lowers `lowest`, and the walk
+// jumps back there.  Marking ends when no marked block is left unscanned.
+struct Marker {
+  uint8_t* ws;      // work-space start
+  uint8_t* free;    // free pointer at entry
+  Descr** stack_base;
+  Descr** sp;
+  Descr** stack_end;
+  uint8_t* walk_pos;  // blocks below this address are not visited again by the current walk
+  uint8_t* lowest;    // lowest block left unscanned behind the walk (nullptr: none)
+  uint64_t new_marks = 0;
+  uint64_t deferrals = 0;
+
+  bool in_dynamic(uint64_t a) const {
+    return a >= reinterpret_cast<uint64_t>(ws) && a < reinterpret_cast<uint64_t>(free);
+  }
+
+  void defer(Descr* t) {
+    ++deferrals;
+    uint8_t* p = reinterpret_cast<uint8_t*>(t);
+    if (p < walk_pos && (lowest == nullptr || p < lowest)) lowest = p;
+  }
+
+  // A descriptor examined in a root or a block body: follow it when it points into dynamic
+  // storage.  Pointers into the static area need nothing: static blocks are always marked and
+  // examined as roots.
+  void examine(const Descr& d) {
+    if (!(d.fv & FLAG_POINTER) || !in_dynamic(d.a)) return;
+    Descr* t = find_title(d.a);
+    if (t->fv & FLAG_MARK) return;  // already scanned, stacked or left for the walk
+    t->fv |= FLAG_MARK;
+    ++new_marks;
+    if (sp < stack_end) *sp++ = t;
+    else defer(t);
+  }
+
+  // Examines the contents of a dynamic block: value and attribute of a natural variable (never
+  // its text or chain link), every body descriptor of an ordinary block.
+  void scan(Descr* t) {
+    t->fv |= FLAG_SCANNED;
+    if (t->fv & FLAG_STRING) {
+      examine(var_value(t));
+      examine(var_attr(t));
+      return;
+    }
+    Descr* d = t + 1;
+    Descr* end = d + t->v() / 16;
+    for (; d < end; ++d) examine(*d);
+  }
+
+  void drain() {
+    while (sp > stack_base) {
+      Descr* t = *--sp;
+      if (!(t->fv & FLAG_SCANNED)) scan(t);
+    }
+  }
+};
+
+inline bool chain_root(Descr* var) {
+  return !(var_value(var) == NULL_STRING && var_attr(var) == ZERO_DESCR);
+}
+
+void mark_phase(Vm& vm, Marker& m) {
+  Storage& st = vm.st;
+  // Everything marked from the roots is "behind" a walk that has not started yet.
+  m.walk_pos = st.hard_limit + 1;
+  m.lowest = nullptr;
+
+  // Chains: weak references; a variable that is null-valued and not a label is no root.
+  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
+    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
+      if (!chain_root(v) || (v->fv & FLAG_MARK)) continue;
+      v->fv |= FLAG_MARK;
+      ++m.new_marks;
+      if (m.sp < m.stack_end) *m.sp++ = v;
+      else m.defer(v);
+      m.drain();
+    }
+  }
+  // The static area, block by block (function cells included).
+  for (uint8_t* p = st.static_start; p < st.static_end;) {
+    Descr* t = reinterpret_cast<Descr*>(p);
+    Descr* end = t + 1 + t->v() / 16;
+    for (Descr* d = t + 1; d < end; ++d) {
+      m.examine(*d);
+      m.drain();
+    }
+    p += t->v() + 16;
+  }
+  // The system stack.
+  for (Descr* d = st.stack.base; d < st.stack.top; ++d) {
+    m.examine(*d);
+    m.drain();
+  }
+  // Blocks marked but left unscanned: walk dynamic storage in address order from the lowest.
+  while (m.lowest != nullptr) {
+    uint8_t* p = m.lowest;
+    m.lowest = nullptr;
+    while (p < m.free) {
+      Descr* t = reinterpret_cast<Descr*>(p);
+      m.walk_pos = p;
+      if ((t->fv & LIVE_BITS) == FLAG_MARK) {
+        m.scan(t);
+        m.drain();
+        if (m.lowest != nullptr) break;  // something was left behind the walk: go back to it
+      }
+      p += block_length(t);
+    }
+  }
+}
+
+// Pointer adjustment of one descriptor, once every marked block's title holds its new address.
+inline void adjust(Descr& d, uint64_t lo, uint64_t hi) {
+  if (!(d.fv & FLAG_POINTER) || d.is_title() || d.a < lo || d.a >= hi) return;
+  Descr* t = find_title(d.a);
+  d.a -= reinterpret_cast<uint64_t>(t) - t->a;
+}
+
+}  // namespace
+
+// --- Allocation -----------------------------------------------------------------------------------
+
+Descr allocate_block(Vm& vm, uint64_t body, uint64_t type) {
+  Storage& st = vm.st;
+  check_may_allocate(vm);
+  if (body > MAX_BLOCK_BODY) work_space_exceeded(vm);
+  uint64_t need = body + 16;
+#ifdef PELLUX_GC_STRESS
+  if (++st.stress_counter >= st.stress_period && st.ws_start != nullptr) {
+    st.stress_counter = 0;
+    regenerate_storage(vm, need);
+  }
+#endif
+  if (need > static_cast<uint64_t>(st.soft_limit - st.free_ptr)) {
+    regenerate_storage(vm, need);
+    if (need > static_cast<uint64_t>(st.soft_limit - st.free_ptr)) work_space_exceeded(vm);
+  }
+  Descr* block = reinterpret_cast<Descr*>(st.free_ptr);
+  st.free_ptr += need;
+  block->a = reinterpret_cast<uint64_t>(block);
+  block->fv = (body << 8) | FLAG_TITLE;
+  std::memset(block + 1, 0, body);
+  return Descr::make(block->a, FLAG_POINTER, type);
+}
+
+void shrink_last_block(Vm& vm, Descr* block, uint64_t body) {
+  Storage& st = vm.st;
+  uint64_t old_body = block->v();
+  if (body >= old_body) return;
+  body &= ~uint64_t{15};
+  uint8_t* old_end = reinterpret_cast<uint8_t*>(block) + 16 + old_body;
+  uint8_t* new_end = reinterpret_cast<uint8_t*>(block) + 16 + body;
+  block->set_v(body);
+  if (old_end == st.free_ptr) {
+    st.free_ptr = new_end;
+    return;
+  }
+  // Something was allocated after the block: the tail becomes an unreferenced block of its own,
+  // which the next regeneration reclaims.
+  Descr* rest = reinterpret_cast<Descr*>(new_end);
+  rest->a = reinterpret_cast<uint64_t>(rest);
+  rest->fv = ((old_body - body - 16) << 8) | FLAG_TITLE;
+}
+
+Descr* find_title(uint64_t addr) {
+  Descr* d = reinterpret_cast<Descr*>(addr & ~uint64_t{15});
+  while (!d->is_title()) --d;
+  return d;
+}
+
+bool in_storage(const Vm& vm, uint64_t addr) {
+  return (addr >= reinterpret_cast<uint64_t>(vm.st.ws_start) &&
+          addr < reinterpret_cast<uint64_t>(vm.st.hard_limit)) ||
+         in_static_area(vm, addr);
+}
+
+// --- Regeneration -----------------------------------------------------------------------------------
+
+bool regenerate_storage(Vm& vm, uint64_t request) {
+  Storage& st = vm.st;
+  if (st.in_regeneration) internal_fault("storage regeneration entered recursively");
+  if (st.ws_start == nullptr) return false;
+  st.in_regeneration = true;
+  st.regen_request = request;
+
+  uint8_t* const ws = st.ws_start;
+  uint8_t* const old_free = st.free_ptr;
+
+  // 1-2. Marking, with the free part of the work space as the mark stack.
+  Marker m;
+  m.ws = ws;
+  m.free = old_free;
+  uintptr_t stack_start = (reinterpret_cast<uintptr_t>(old_free) + 7) & ~uintptr_t{7};
+  uint64_t cap = stack_start < reinterpret_cast<uintptr_t>(st.hard_limit)
+                     ? (reinterpret_cast<uintptr_t>(st.hard_limit) - stack_start) / sizeof(Descr*)
+                     : 0;
+  if (cap > st.mark_stack_cap) cap = st.mark_stack_cap;
+  m.stack_base = reinterpret_cast<Descr**>(stack_start);
+  m.sp = m.stack_base;
+  m.stack_end = m.stack_base + cap;
+  mark_phase(vm, m);
+  st.regen_mark_deferrals = m.deferrals;
+
+  // 3. New addresses, in address order.
+  uint64_t t = reinterpret_cast<uint64_t>(ws);
+  for (uint8_t* p = ws; p < old_free;) {
+    Descr* b = reinterpret_cast<Descr*>(p);
+    uint64_t len = block_length(b);
+    if (b->fv & FLAG_MARK) {
+      b->a = t;
+      t += len;
+    }
+    p += len;
+  }
+
+  // 4. Pointer adjustment.
+  const uint64_t lo = reinterpret_cast<uint64_t>(ws);
+  const uint64_t hi = reinterpret_cast<uint64_t>(old_free);
+  // 4.1 Chains: unmarked variables are dropped; links take the new addresses.
+  for (uint64_t bin = 0; bin < BIN_COUNT; ++bin) {
+    Descr* prev = &st.bins[bin];
+    for (Descr* v = prev->ptr(); v != nullptr;) {
+      Descr* next = var_link(v).ptr();
+      if (v->fv & FLAG_MARK) {
+        prev->a = v->a;
+        adjust(var_value(v), lo, hi);
+        adjust(var_attr(v), lo, hi);
+        prev = &var_link(v);
+      }
+      v = next;
+    }
+    prev->a = 0;
+  }
+  // 4.2 The static area.
+  for (uint8_t* p = st.static_start; p < st.static_end;) {
+    Descr* b = reinterpret_cast<Descr*>(p);
+    Descr* end = b + 1 + b->v() / 16;
+    for (Descr* d = b + 1; d < end; ++d) adjust(*d, lo, hi);
+    p += b->v() + 16;
+  }
+  // 4.3 The system stack.
+  for (Descr* d = st.stack.base; d < st.stack.top; ++d) adjust(*d, lo, hi);
+  // 4.4 Ordinary blocks of dynamic storage (natural variables went through their chains).
+  for (uint8_t* p = ws; p < old_free;) {
+    Descr* b = reinterpret_cast<Descr*>(p);
+    uint64_t len = block_length(b);
+    if ((b->fv & FLAG_MARK) && !(b->fv & FLAG_STRING)) {
+      Descr* end = b + 1 + b->v() / 16;
+      for (Descr* d = b + 1; d < end; ++d) adjust(*d, lo, hi);
+    }
+    p += len;
+  }
+
+  // 5. Compaction, in address order (a block never moves up).
+  uint8_t* target = ws;
+  for (uint8_t* p = ws; p < old_free;) {
+    Descr* b = reinterpret_cast<Descr*>(p);
+    uint64_t len = block_length(b);
+    if (b->fv & FLAG_MARK) {
+      b->fv &= ~uint64_t{LIVE_BITS};
+      if (b->a != reinterpret_cast<uint64_t>(target)) {
+        platform::diag_write("#### self pointer does not match target move address GCmv\r\n");
+        b->a = reinterpret_cast<uint64_t>(target);
+      }
+      if (target != p) std::memmove(target, p, len);
+      target += len;
+    }
+    p += len;
+  }
+
+  // 6. Bookkeeping.
+  ++st.regen_count;
+  st.free_ptr = target;
+  st.bytes_reclaimed = static_cast<uint64_t>(old_free - target);
+  st.bytes_available = static_cast<uint64_t>(st.hard_limit - target);
+
+  // 7. The new soft limit: room for the live storage to grow to four times its size, and at
+  // least four times the request beyond the free pointer.
+  uint64_t live = static_cast<uint64_t>(target - ws);
+  uint64_t room = st.bytes_available;
+  uint8_t* soft = (live <= (static_cast<uint64_t>(st.hard_limit - ws)) / 4) ? ws + 4 * live
+                                                                            : st.hard_limit;
+  if (static_cast<uint64_t>(soft - target) <= request) {
+    soft = (request <= room / 4) ? target + 4 * request : st.hard_limit;
+  }
+  st.soft_limit = soft;
+
+  st.in_regeneration = false;
+#ifdef PELLUX_GC_STRESS
+  verify_heap(vm);
+#endif
+  // 8.
+  return st.bytes_available > request;
+}
+
+bool collect_storage(Vm& vm, int64_t n, int64_t* available) {
+  regenerate_storage(vm, n > 0 ? static_cast<uint64_t>(n) : 0);
+  int64_t avail = static_cast<int64_t>(vm.st.hard_limit - vm.st.free_ptr) - 16;
+  if (available != nullptr) *available = avail;
+  return n <= avail;
+}
+
+// COLLECT(n): regenerate; the bytes available, or failure when fewer than n are.
+Exit bi_COLLECT(Vm& vm) {
+  Exit x = eval_value(vm);
+  if (x == X_FAIL) return X_FAIL;
+  int64_t n = 0;
+  if (integer_argument(vm, result(vm), &n) == X_FAIL) return X_FAIL;
+  if (n < 0) return error_stmt(vm, 14);
+  int64_t avail = 0;
+  if (!collect_storage(vm, n, &avail)) return X_FAIL;
+  result(vm) = Descr::integer(avail);
+  return X_VALUE;
+}
+
+void set_stress_period(Vm& vm, uint64_t period) {
+  vm.st.stress_period = period == 0 ? 1 : period;
+  vm.st.stress_counter = 0;
+}
+
+// --- System stack, pins and guards -------------------------------------------------------------------
+
+Descr* sysstack_push(Vm& vm, const Descr& d) {
+  SysStack& s = vm.st.stack;
+#ifndef NDEBUG
+  if (vm.st.in_regeneration) internal_fault("pin taken during storage regeneration");
+#endif
+  if (s.top >= s.limit) {
+    if (s.limit < s.end) {
+      // Open the reserve so that the error report can still pin what it needs.
+      s.limit = s.end;
+      error_fatal(vm, 21);
+    }
+    internal_fault("system stack exhausted");
+  }
+  *s.top = d;
+  return s.top++;
+}
+
+void Pin::pin_order_violation() { internal_fault("pins released out of order"); }
+
+NoAllocGuard::NoAllocGuard(Vm& vm) : vm_(vm) {
+#ifndef NDEBUG
+  ++vm_.st.no_alloc_depth;
+#endif
+}
+
+NoAllocGuard::~NoAllocGuard() {
+#ifndef NDEBUG
+  --vm_.st.no_alloc_depth;
+#endif
+}
+
+// --- Heap verifier -----------------------------------------------------------------------------------
+
+namespace {
+
+struct HeapChecker {
+  Vm& vm;
+  uint8_t* ws;
+  uint8_t* free;
+  // One bit per 16-byte slot of dynamic storage: set where a block starts.
+  uint64_t* starts = nullptr;
+  uint64_t words = 0;
+  uint64_t area_size = 0;
+
+  bool is_start(uint64_t a) const {
+    uint64_t i = (a - reinterpret_cast<uint64_t>(ws)) / 16;
+    return (starts[i / 64] >> (i % 64)) & 1;
+  }
+  void set_start(uint64_t a) {
+    uint64_t i = (a - reinterpret_cast<uint64_t>(ws)) / 16;
+    starts[i / 64] |= uint64_t{1} << (i % 64);
+  }
+  // The start of the block that contains a (the nearest block start at or below it).
+  uint64_t containing(uint64_t a) const {
+    uint64_t i = (a - reinterpret_cast<uint64_t>(ws)) / 16;
+    for (;;) {
+      uint64_t w = starts[i / 64] & (~uint64_t{0} >> (63 - i % 64));
+      if (w != 0) {
+        return reinterpret_cast<uint64_t>(ws) + 16 * ((i / 64) * 64 + 63 - __builtin_clzll(w));
+      }
+      if (i < 64) return reinterpret_cast<uint64_t>(ws);
+      i = (i / 64) * 64 - 1;
+    }
+  }
+
+  const char* pointer(const Descr& d) const {
+    if (!(d.fv & FLAG_POINTER) || d.a == 0) return nullptr;
+    if (in_static_area(vm, d.a)) return nullptr;
+    if (d.a < reinterpret_cast<uint64_t>(ws) || d.a >= reinterpret_cast<uint64_t>(free)) {
+      return "pointer descriptor outside the work space and the static area";
+    }
+    if (d.a & 15) return "pointer descriptor not on a descriptor boundary";
+    uint64_t block = containing(d.a);
+    Descr* t = reinterpret_cast<Descr*>(block);
+    if ((t->fv & FLAG_STRING) && d.a - block >= VAR_HEADER) {
+      return "pointer descriptor into the text of a string";
+    }
+    if (reinterpret_cast<uint64_t>(find_title(d.a)) != block) {
+      return "pointer descriptor whose block title cannot be found";
+    }
+    return nullptr;
+  }
+};
+
+}  // namespace
+
+const char* check_heap(Vm& vm) {
+  Storage& st = vm.st;
+  if (st.ws_start == nullptr) return nullptr;
+  HeapChecker c{vm, st.ws_start, st.free_ptr};
+  uint64_t slots = static_cast<uint64_t>(st.free_ptr - st.ws_start) / 16 + 1;
+  c.words = (slots + 63) / 64;
+  c.area_size = c.words * 8;
+  c.starts = static_cast<uint64_t*>(platform::area_obtain(c.area_size));
+  if (c.starts == nullptr) return "no memory for the heap check";
+  struct Release {
+    HeapChecker& c;
+    ~Release() { platform::area_release(c.starts, c.area_size); }
+  } release{c};
+
+  // Blocks end to end, each with a title holding its own address.
+  uint8_t* p = st.ws_start;
+  while (p < st.free_ptr) {
+    Descr* t = reinterpret_cast<Descr*>(p);
+    if (!t->is_title()) return "block without a title";
+    if (t->a != reinterpret_cast<uint64_t>(t)) return "block title does not hold its own address";
+    if (t->fv & (FLAG_MARK | FLAG_SCANNED)) return "block left marked after regeneration";
+    uint64_t len = block_length(t);
+    if (len > static_cast<uint64_t>(st.free_ptr - p)) return "block extends past the free pointer";
+    c.set_start(reinterpret_cast<uint64_t>(p));
+    p += len;
+  }
+  if (p != st.free_ptr) return "block lengths do not add up to the free pointer";
+
+  // Every pointer in a block body, a static block, a stack slot or a chain.
+  for (p = st.ws_start; p < st.free_ptr;) {
+    Descr* t = reinterpret_cast<Descr*>(p);
+    if (t->fv & FLAG_STRING) {
+      if (const char* e = c.pointer(var_value(t))) return e;
+      if (const char* e = c.pointer(var_attr(t))) return e;
+    } else {
+      Descr* end = t + 1 + t->v() / 16;
+      for (Descr* d = t + 1; d < end; ++d) {
+        if (d->is_title()) return "title flags inside a block body";
+        if (const char* e = c.pointer(*d)) return e;
+      }
+    }
+    p += block_length(t);
+  }
+  for (p = st.static_start; p < st.static_end;) {
+    Descr* t = reinterpret_cast<Descr*>(p);
+    if (t->a != reinterpret_cast<uint64_t>(t) || (t->fv & 0xff) != (FLAG_TITLE | FLAG_MARK)) {
+      return "static block with a bad title";
+    }
+    Descr* end = t + 1 + t->v() / 16;
+    for (Descr* d = t + 1; d < end; ++d) {
+      if (const char* e = c.pointer(*d)) return e;
+    }
+    p += t->v() + 16;
+  }
+  if (p != st.static_end) return "static block lengths do not add up";
+  for (Descr* d = st.stack.base; d < st.stack.top; ++d) {
+    if (const char* e = c.pointer(*d)) return e;
+  }
+  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
+    uint64_t last_key = 0;
+    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
+      uint64_t a = reinterpret_cast<uint64_t>(v);
+      if (a < reinterpret_cast<uint64_t>(st.ws_start) || a >= reinterpret_cast<uint64_t>(st.free_ptr) ||
+          !c.is_start(a) || !(v->fv & FLAG_STRING)) {
+        return "hash chain link that is not a natural variable";
+      }
+      uint32_t bin, key;
+      hash_text(var_text(v), var_length(v), &bin, &key);
+      if (bin != b || key != var_link(v).v()) return "variable in the wrong chain or with a wrong key";
+      if (key < last_key) return "hash chain out of key order";
+      last_key = key;
+    }
+  }
+  return nullptr;
+}
+
+void verify_heap(Vm& vm) {
+  if (const char* e = check_heap(vm)) {
+    platform::diag_write("#### heap verification failed: ");
+    internal_fault(e);
+  }
+}
+
+}  // namespace pellux
