@@ -1,0 +1,98 @@
+#!/usr/bin/env python3
+"""Times the benchmark tasks in PELLUX, Perl and Python and prints the ratios.
+
+    python3 bench/run.py --pellux PATH [--micro PATH_TO_pellux_bench] [--runs N]
+
+Each task is bench/NAME.sno with NAME.pl and NAME.py doing the same work; the outputs must
+agree (PELLUX ends its lines with CR LF, which is ignored).  The best of N runs (3) counts.
+"""
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def tasks():
+    names = sorted(f[:-4] for f in os.listdir(HERE) if f.endswith(".sno"))
+    return [n for n in names
+            if os.path.exists(os.path.join(HERE, n + ".pl"))
+            and os.path.exists(os.path.join(HERE, n + ".py"))]
+
+
+def run_once(cmd, timeout):
+    start = time.perf_counter()
+    proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    elapsed = time.perf_counter() - start
+    out = proc.stdout.replace(b"\r\n", b"\n")
+    return elapsed, proc.returncode, out, proc.stderr
+
+
+def best_of(cmd, runs, timeout):
+    best = None
+    output = None
+    for _ in range(runs):
+        elapsed, code, out, err = run_once(cmd, timeout)
+        if code != 0:
+            raise RuntimeError("%s exited with %d: %s" % (" ".join(cmd), code,
+                                                          err.decode(errors="replace")[:400]))
+        output = out
+        best = elapsed if best is None else min(best, elapsed)
+    return best, output
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--pellux", required=True, help="path to the pellux program")
+    ap.add_argument("--micro", help="path to the pellux_bench micro-benchmark binary")
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--timeout", type=float, default=300.0)
+    args = ap.parse_args()
+
+    pellux = os.path.abspath(args.pellux)
+    if not os.access(pellux, os.X_OK):
+        print("pellux not found or not executable: %s" % pellux, file=sys.stderr)
+        return 2
+    perl = shutil.which("perl")
+    python = sys.executable
+
+    failures = 0
+    print("%-10s %10s %10s %10s %14s %14s" %
+          ("task", "pellux s", "perl s", "python s", "pellux/perl", "pellux/python"))
+    for name in tasks():
+        base = os.path.join(HERE, name)
+        try:
+            t_sno, out_sno = best_of([pellux, base + ".sno"], args.runs, args.timeout)
+            t_py, out_py = best_of([python, base + ".py"], args.runs, args.timeout)
+            t_pl, out_pl = (best_of([perl, base + ".pl"], args.runs, args.timeout)
+                            if perl else (None, None))
+        except (RuntimeError, subprocess.TimeoutExpired) as e:
+            print("%-10s failed: %s" % (name, e))
+            failures += 1
+            continue
+        agree = out_sno == out_py and (out_pl is None or out_pl == out_sno)
+        pl_text = "%10.3f" % t_pl if t_pl is not None else "%10s" % "-"
+        pl_ratio = "%14.2f" % (t_sno / t_pl) if t_pl else "%14s" % "-"
+        print("%-10s %10.3f %s %10.3f %s %14.2f%s" %
+              (name, t_sno, pl_text, t_py, pl_ratio, t_sno / t_py,
+               "" if agree else "   OUTPUTS DIFFER"))
+        if not agree:
+            failures += 1
+
+    if args.micro:
+        micro = os.path.abspath(args.micro)
+        if os.access(micro, os.X_OK):
+            print("\nmicro-benchmarks (%s):" % micro, flush=True)
+            code = subprocess.call([micro])
+            if code != 0:
+                failures += 1
+        else:
+            print("\nmicro-benchmark binary not built: %s" % micro)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

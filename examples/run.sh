@@ -1,0 +1,15 @@
+#!/bin/sh
+# Runs the example programs on their bundled data:  ./examples/run.sh PATH_TO_PELLUX
+set -e
+if [ $# -ne 1 ]; then
+    echo "usage: $0 PATH_TO_PELLUX" >&2
+    exit 2
+fi
+PELLUX=$1
+DIR=$(cd "$(dirname "$0")" && pwd)
+
+echo "== ledger.sno (amounts in cents after END, printed as a balance sheet)"
+"$PELLUX" "$DIR/ledger.sno"
+echo
+echo "== linenum.sno < poem.txt (numbers the lines of standard input)"
+"$PELLUX" "$DIR/linenum.sno" < "$DIR/poem.txt"
