@@ -1,6 +1,7 @@
 // The report formatter, the shortened real form, the exit code and the error table.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "interp/errors.h"
@@ -94,6 +95,153 @@ TEST(ErrorTable, MessagesAndBounds) {
   EXPECT_STREQ(error_message(0), "");
   EXPECT_STREQ(error_message(31), "");
   for (int n = 1; n <= ERROR_COUNT; ++n) EXPECT_GT(std::strlen(error_message(n)), 0u) << n;
+}
+
+}  // namespace
+}  // namespace pellux
+
+// --- Reports through unit 6 and the termination entries ---------------------------------------
+
+#include "term_fixture.h"
+
+namespace pellux {
+namespace {
+
+using Lines = std::vector<std::string>;
+
+// The death tests fork (the default style), so the child writes the file the parent reads.
+using Termination = testing_term::OutputTest;
+
+TEST_F(Termination, ReportIsOneRecordWithItsOwnLineEnd) {
+  write_report(vm(), "\\^M\\^JText \\#", {7});
+  EXPECT_EQ(raw(), "\r\nText 7\r\n");
+}
+
+TEST_F(Termination, ErrorBelowTheLimitOnlyFails) {
+  ukw(vm(), K_ERRLIMIT) = Descr::integer(2);
+  EXPECT_EQ(error_stmt(vm(), 14), X_FAIL);
+  EXPECT_EQ(pkw_int(vm(), P_ERRTYPE), 14);
+  EXPECT_EQ(ukw_int(vm(), K_ERRLIMIT), 1);
+  EXPECT_EQ(error_stmt(vm(), 3), X_FAIL);
+  EXPECT_EQ(pkw_int(vm(), P_ERRTYPE), 3);
+  EXPECT_EQ(ukw_int(vm(), K_ERRLIMIT), 0);
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(Termination, ErrorAtTheLimitEndsTheRun) {
+  pkw(vm(), P_STNO) = Descr::integer(12);
+  pkw(vm(), P_FNCLEVEL) = Descr::integer(2);
+  EXPECT_EXIT(error_stmt(vm(), 5), ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(records(), (Lines{"", "Error 5 in statement 12 at level 2",
+                              "Undefined function or operation"}));
+}
+
+TEST_F(Termination, FatalErrorIgnoresTheLimitAndKeepsAHigherCode) {
+  ukw(vm(), K_ERRLIMIT) = Descr::integer(50);
+  ukw(vm(), K_CODE) = Descr::integer(6);
+  EXPECT_EXIT(error_fatal(vm(), 22), ::testing::ExitedWithCode(6), "");
+  EXPECT_EQ(records(), (Lines{"", "Error 22 in statement 0 at level 0",
+                              "Limit on statement execution exceeded"}));
+}
+
+TEST_F(Termination, NegativeCodeStillFailsAnError) {
+  ukw(vm(), K_CODE) = Descr::integer(-3);
+  EXPECT_EXIT(error_fatal(vm(), 20), ::testing::ExitedWithCode(1), "");
+}
+
+TEST_F(Termination, ErrorBeforeInitialisationHasNoStatistics) {
+  vm().st.initialised = false;
+  ukw(vm(), K_STAT) = Descr::integer(1);
+  EXPECT_EXIT(error_fatal(vm(), 20), ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(records(), (Lines{"", "Error 20 in statement 0 at level 0",
+                              "Insufficient storage for initialization"}));
+}
+
+TEST_F(Termination, NormalEndIsSilentWithoutStat) {
+  ukw(vm(), K_CODE) = Descr::integer(3);
+  EXPECT_EXIT(terminate_normally(vm()), ::testing::ExitedWithCode(3), "");
+  EXPECT_TRUE(records().empty());
+}
+
+TEST_F(Termination, AbendGoesToTheConsole) {
+  ukw(vm(), K_ABEND) = Descr::integer(2);
+  EXPECT_EXIT(terminate_normally(vm()), ::testing::ExitedWithCode(2),
+              "^2 = &ABEND Abnormal End to program\r\n$");
+}
+
+TEST_F(Termination, StatisticsSummary) {
+  ukw(vm(), K_STAT) = Descr::integer(1);
+  pkw(vm(), P_STNO) = Descr::integer(9);
+  pkw(vm(), P_STCOUNT) = Descr::integer(40);
+  pkw(vm(), P_STFCOUNT) = Descr::integer(3);
+  vm().rt.arith_ops = 11;
+  vm().rt.pattern_matches = 12;
+  vm().io.reads = 13;
+  vm().io.writes = 14;
+  vm().rt.compile_time = 2500000000;  // 2.5 seconds
+  vm().rt.exec_started = true;
+  vm().rt.exec_start = read_timer() - 4000;
+  uint64_t regens = vm().st.regen_count;
+  EXPECT_EXIT(terminate_normally(vm()), ::testing::ExitedWithCode(0), "");
+  Lines r = records();
+  ASSERT_EQ(r.size(), 14u);
+  EXPECT_EQ(r[0], "");
+  EXPECT_EQ(r[1], "Normal termination at level 0");
+  EXPECT_EQ(r[2], "Last statement executed was 9");
+  EXPECT_EQ(r[3], "");
+  EXPECT_EQ(r[4], "PELLUX Statistics summary:");
+  EXPECT_EQ(r[5], "2.5 Sec. Compilation time (wall clock)");
+  // At least the 4,000 ns set above; a real number cut to six significant digits.
+  ASSERT_NE(r[6].find(" Sec. Execution time (wall clock)"), std::string::npos);
+  double exec = std::stod(r[6]);
+  EXPECT_GE(exec, 0.000004);
+  EXPECT_LT(exec, 60.0);
+  EXPECT_EQ(r[7], "40 Statements executed, 3 Failed");
+  EXPECT_EQ(r[8], "11 Arithmetic operations performed");
+  EXPECT_EQ(r[9], "12 Pattern matches performed");
+  EXPECT_GE(std::stoll(r[10]), static_cast<long long>(regens));
+  EXPECT_NE(r[10].find(" Regenerations of dynamic storage"), std::string::npos);
+  EXPECT_EQ(r[11], "13 Reads performed");
+  EXPECT_EQ(r[12], "14 Writes performed");
+  double average = std::stod(r[13]);
+  EXPECT_NEAR(average, exec / 40 * 1e9, average * 3e-5 + 1e-3);
+  EXPECT_NE(r[13].find(" nSec. Average per statement executed (wall clock)"), std::string::npos);
+}
+
+TEST_F(Termination, StatisticsBeforeExecutionLeaveOutTheExecutionTime) {
+  ukw(vm(), K_STAT) = Descr::integer(1);
+  vm().rt.exec_started = false;
+  vm().rt.exec_start = 0;
+  vm().rt.compile_start = read_timer();
+  vm().st.initialised = true;
+  EXPECT_EXIT(error_fatal(vm(), 27), ::testing::ExitedWithCode(1), "");
+  Lines r = records();
+  ASSERT_EQ(r.size(), 13u);
+  EXPECT_EQ(r[2], "Erroneous end statement");
+  EXPECT_NE(r[5].find(" Sec. Compilation time (wall clock)"), std::string::npos);
+  EXPECT_EQ(r[6], "0 Statements executed, 0 Failed");
+  EXPECT_EQ(r[12], "0. nSec. Average per statement executed (wall clock)");
+}
+
+TEST_F(Termination, SecondInterruptExitsAtOnce) {
+  ukw(vm(), K_STAT) = Descr::integer(1);
+  pkw(vm(), P_STNO) = Descr::integer(4);
+  pkw(vm(), P_FNCLEVEL) = Descr::integer(1);
+  pkw(vm(), P_STCOUNT) = Descr::integer(99);
+  vm().rt.termination_entered = true;
+  EXPECT_EXIT(terminate_on_interrupt(vm()), ::testing::ExitedWithCode(1), "");
+  EXPECT_EQ(records(), (Lines{"", "Interrupted in stmt 4 at level 1 at STCOUNT 99"}));
+}
+
+TEST_F(Termination, FirstInterruptRunsTheTail) {
+  ukw(vm(), K_DUMP) = Descr::integer(1);
+  ukw(vm(), K_CODE) = Descr::integer(-1);
+  EXPECT_EXIT(terminate_on_interrupt(vm()), ::testing::ExitedWithCode(1), "");
+  Lines r = records();
+  ASSERT_GE(r.size(), 3u);
+  EXPECT_EQ(r[1], "Interrupted in stmt 0 at level 0 at STCOUNT 0");
+  EXPECT_EQ(r[3], "Dump of variables at termination:");
+  EXPECT_EQ(r.back(), "&TRIM = 0");
 }
 
 }  // namespace
