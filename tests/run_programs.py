@@ -1,0 +1,176 @@
+#!/usr/bin/env python3
+"""Runs the program cases: tests/programs/<area>/NAME.sno with NAME.out beside it.
+
+Each case runs as `pellux NAME.sno` (or the arguments of NAME.cmd, where {} stands for the
+program file) in a fresh scratch folder holding a copy of NAME.sno and of the files in NAME.d/.
+Optional files beside the program:
+  NAME.out   expected standard output (CR LF is compared as LF); empty when absent
+  NAME.cmd   one line of arguments, split like a shell would (quotes group words)
+  NAME.in    standard input (empty when absent)
+  NAME.err   lines that must each appear in standard error
+  NAME.code  expected exit code (0 when absent)
+  NAME.env   KEY=VALUE lines added to the environment
+  NAME.d/    files copied into the scratch folder
+
+Usage: run_programs.py --pellux PATH [--filter SUBSTR] [--jobs N] DIR...
+Prints one line per failing case, with a diff, and ends with "N passed, N failed".
+"""
+
+import argparse
+import concurrent.futures
+import difflib
+import os
+import shlex
+import shutil
+import subprocess
+import sys
+import tempfile
+
+TIMEOUT = 60
+
+
+def find_cases(dirs):
+    cases = []
+    for top in dirs:
+        for root, subdirs, files in os.walk(top):
+            # Data folders of a case are not cases of their own.
+            subdirs[:] = sorted(d for d in subdirs if not d.endswith(".d"))
+            for f in sorted(files):
+                if f.endswith(".sno"):
+                    cases.append(os.path.join(root, f))
+    return cases
+
+
+def read_bytes(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read()
+    except FileNotFoundError:
+        return None
+
+
+def lf(data):
+    return data.replace(b"\r\n", b"\n")
+
+
+def show(data):
+    return data.decode("utf-8", errors="backslashreplace")
+
+
+def diff(expected, actual, what):
+    lines = difflib.unified_diff(
+        show(expected).splitlines(keepends=True),
+        show(actual).splitlines(keepends=True),
+        fromfile="expected " + what,
+        tofile="actual " + what,
+        n=2,
+    )
+    out = "".join(lines)
+    if len(out) > 4000:
+        out = out[:4000] + "\n    ... (diff cut short)\n"
+    return out
+
+
+def run_case(pellux, sno):
+    base = sno[: -len(".sno")]
+    name = os.path.basename(sno)
+    expected_out = read_bytes(base + ".out") or b""
+    cmd = read_bytes(base + ".cmd")
+    stdin = read_bytes(base + ".in") or b""
+    err_lines = read_bytes(base + ".err")
+    code_text = read_bytes(base + ".code")
+    env_text = read_bytes(base + ".env")
+
+    if cmd is not None:
+        text = show(cmd).strip("\r\n")
+        args = [a.replace("{}", name) for a in shlex.split(text)]
+    else:
+        args = [name]
+    expected_code = int(code_text.decode().strip()) if code_text is not None else 0
+
+    env = dict(os.environ)
+    env.pop("SNOPATH", None)
+    if env_text is not None:
+        for line in show(env_text).splitlines():
+            if "=" in line:
+                k, v = line.split("=", 1)
+                env[k.strip()] = v
+
+    problems = []
+    with tempfile.TemporaryDirectory(prefix="pellux-case-") as scratch:
+        shutil.copy(sno, os.path.join(scratch, name))
+        data_dir = base + ".d"
+        if os.path.isdir(data_dir):
+            shutil.copytree(data_dir, scratch, dirs_exist_ok=True)
+        try:
+            proc = subprocess.run(
+                [pellux] + args,
+                cwd=scratch,
+                input=stdin,
+                stdout=subprocess.PIPE,
+                stderr=subprocess.PIPE,
+                env=env,
+                timeout=TIMEOUT,
+            )
+        except subprocess.TimeoutExpired:
+            return sno, ["timed out after %d s" % TIMEOUT]
+        except OSError as e:
+            return sno, ["could not run %s: %s" % (pellux, e)]
+
+    out, err = lf(proc.stdout), lf(proc.stderr)
+    if out != lf(expected_out):
+        problems.append("standard output differs\n" + diff(lf(expected_out), out, "stdout"))
+    if err_lines is not None:
+        missing = [l for l in lf(err_lines).split(b"\n") if l and l not in err]
+        if missing:
+            problems.append(
+                "standard error lacks %d expected line(s)\n%s\n    standard error was:\n%s"
+                % (
+                    len(missing),
+                    "\n".join("    - " + show(l) for l in missing[:20]),
+                    "".join("    | " + l for l in show(err).splitlines(True)[:40]),
+                )
+            )
+    if proc.returncode != expected_code:
+        what = "exit code %d, expected %d" % (proc.returncode, expected_code)
+        if proc.returncode < 0:
+            what = "killed by signal %d, expected exit code %d" % (-proc.returncode, expected_code)
+        tail = show(err)[-2000:]
+        problems.append(what + ("\n    standard error ends:\n    " + tail.replace("\n", "\n    ") if tail else ""))
+    return sno, problems
+
+
+def main():
+    ap = argparse.ArgumentParser(description="Run the PELLUX program cases.")
+    ap.add_argument("--pellux", required=True, help="the interpreter to test")
+    ap.add_argument("--filter", default=None, help="only cases whose path contains this text")
+    ap.add_argument("--jobs", type=int, default=2, help="cases run at the same time")
+    ap.add_argument("dirs", nargs="+", help="folders holding cases")
+    opts = ap.parse_args()
+
+    pellux = os.path.abspath(opts.pellux)
+    cases = find_cases(opts.dirs)
+    if opts.filter:
+        cases = [c for c in cases if opts.filter in c]
+
+    passed = failed = 0
+    with concurrent.futures.ThreadPoolExecutor(max_workers=max(1, opts.jobs)) as pool:
+        for sno, problems in pool.map(lambda c: run_case(pellux, c), cases):
+            if problems:
+                failed += 1
+                print("FAIL %s: %s" % (sno, problems[0].split("\n", 1)[0]))
+                for p in problems:
+                    rest = p.split("\n", 1)
+                    if p is not problems[0]:
+                        print("    " + rest[0])
+                    if len(rest) > 1 and rest[1].strip():
+                        print(rest[1].rstrip("\n"))
+                sys.stdout.flush()
+            else:
+                passed += 1
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
