@@ -71,8 +71,9 @@ Fill look_ahead(UnitRecord* u, uint64_t k) {
       return Fill::Fail;
     }
     if (r == 0) {
+      if (u->blocke > u->place) return Fill::Data;  // the end is found again by the next fill
       u->eof_state = EOF_DATA_END;
-      return u->blocke > u->place ? Fill::Data : Fill::End;
+      return Fill::End;
     }
     u->blocke += static_cast<uint64_t>(r);
   }

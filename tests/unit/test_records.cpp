@@ -283,6 +283,21 @@ TEST_F(IoTest, FirstLineProbe) {
   read(5, 80, &t);
   EXPECT_EQ(t, "W");
   close_unit(vm(), 5);
+  // Files shorter than the marker lose nothing.
+  write_file("short", "ab");
+  bind(5, Direction::Read, "short", "-vl");
+  read(5, 0, &t);
+  EXPECT_FALSE(vm().io.first_line_present);
+  EXPECT_EQ(read(5, 80, &t), ReadOutcome::Record);
+  EXPECT_EQ(t, "ab");
+  EXPECT_EQ(read(5, 80, &t), ReadOutcome::EndOfFile);
+  close_unit(vm(), 5);
+  write_file("bang", "#!");
+  bind(5, Direction::Read, "bang", "-vl");
+  read(5, 0, &t);
+  EXPECT_TRUE(vm().io.first_line_present);
+  EXPECT_EQ(read(5, 80, &t), ReadOutcome::EndOfFile);
+  close_unit(vm(), 5);
   write_file("empty", "");
   bind(5, Direction::Read, "empty", "-vl");
   EXPECT_EQ(read(5, 0, &t), ReadOutcome::Record);
