@@ -328,9 +328,6 @@ Descr real_to_string(Vm& vm, uint64_t bits) {
 
 namespace {
 
-// The key under which a type code is listed in the data-type pair list.
-inline Descr type_code_key(uint64_t code) { return Descr::make(code, 0, 0); }
-
 // The string form of an array: ARRAY('prototype') for a prototype of up to 20 characters,
 // else ARRAY.  The prototype string is the first body descriptor of the array block.
 Descr array_form(Vm& vm, const Descr& array) {
@@ -372,7 +369,7 @@ Descr table_form(Vm& vm, const Descr& table) {
 }  // namespace
 
 Descr datatype_name(Vm& vm, const Descr& value) {
-  Descr* pair = locate_pair(sys(vm, SD_DATATYPES).ptr(), type_code_key(value.v()));
+  Descr* pair = locate_pair(sys(vm, SD_DATATYPES).ptr(), datatype_key(value.v()));
   return pair ? pair[2] : sys(vm, SD_STR_EXTERNAL);
 }
 

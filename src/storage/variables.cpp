@@ -108,6 +108,7 @@ void make_room_for_variable(Vm& vm, uint64_t body) {
 Descr new_variable(Vm& vm, const char* text, uint64_t len, uint32_t bin, uint32_t key,
                    uint64_t spec_block) {
   [[maybe_unused]] Storage& st = vm.st;
+  if (len > MAX_BLOCK_BODY) error_fatal(vm, 23);
   uint64_t body = var_body(len);
   uint64_t need = body + 16;
   bool fits = need <= room_below_soft_limit(vm);
@@ -205,6 +206,7 @@ char* reserve_string(Vm& vm, uint64_t len) {
     st.reserve_active = true;
     return nothing;
   }
+  if (len > MAX_BLOCK_BODY) error_fatal(vm, 23);
   make_room_for_variable(vm, var_body(len));
   Descr* v = write_header(vm, len);
   st.reserve_active = true;

@@ -169,6 +169,7 @@ Descr allocate_block(Vm& vm, uint64_t body, uint64_t type) {
   Storage& st = vm.st;
   check_may_allocate(vm);
   if (body > MAX_BLOCK_BODY) work_space_exceeded(vm);
+  body = (body + 15) & ~uint64_t{15};  // a body is always whole descriptors
   uint64_t need = body + 16;
 #ifdef PELLUX_GC_STRESS
   if (++st.stress_counter >= st.stress_period && st.ws_start != nullptr) {

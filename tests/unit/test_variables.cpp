@@ -61,27 +61,30 @@ TEST(VariablesInterning, EqualTextsShareOneBlock) {
   Vm& vm = *t;
   EXPECT_EQ(make_variable(vm, "", 0), NULL_STRING);
   EXPECT_EQ(lookup_variable(vm, "NOT_MADE_YET", 12), ZERO_DESCR);
-  Descr a = str(vm, "ALPHA");
-  EXPECT_EQ(a.f(), FLAG_POINTER);
-  EXPECT_EQ(a.v(), T_STRING);
-  EXPECT_EQ(str(vm, "ALPHA"), a);
-  EXPECT_EQ(lookup_variable(vm, "ALPHA", 5), a);
-  EXPECT_NE(str(vm, "ALPHAB"), a);
-  EXPECT_NE(str(vm, "alpha"), str(vm, "ALPHA"));
+  // Null-valued variables live only while something refers to them: the tests pin them.
+  Pin a(vm, str(vm, "ALPHA"));
+  EXPECT_EQ(a->f(), FLAG_POINTER);
+  EXPECT_EQ(a->v(), T_STRING);
+  EXPECT_EQ(str(vm, "ALPHA"), *a);
+  EXPECT_EQ(lookup_variable(vm, "ALPHA", 5), *a);
+  EXPECT_NE(str(vm, "ALPHAB"), *a);
+  Pin lower(vm, str(vm, "alpha"));
+  EXPECT_NE(*lower, *a);
   // Texts with NUL and high bytes are texts like any other.
   const char odd[] = {'\0', '\xff', 'z'};
-  Descr o = make_variable(vm, odd, 3);
-  EXPECT_EQ(make_variable(vm, odd, 3), o);
-  EXPECT_EQ(string_length(o), 3u);
-  EXPECT_EQ(std::memcmp(string_text(o), odd, 3), 0);
+  Pin o(vm, make_variable(vm, odd, 3));
+  EXPECT_EQ(make_variable(vm, odd, 3), *o);
+  EXPECT_EQ(string_length(*o), 3u);
+  EXPECT_EQ(std::memcmp(string_text(*o), odd, 3), 0);
 
   // Same bin and key, told apart by the text, kept in insertion order in their chain.
-  Descr abc = str(vm, "ABC");
-  Descr azc = str(vm, "AZC");
-  Descr a0c = str(vm, "A0C");
-  EXPECT_NE(abc, azc);
-  EXPECT_EQ(str(vm, "AZC"), azc);
-  EXPECT_EQ(str(vm, "ABC"), abc);
+  Pin abc(vm, str(vm, "ABC"));
+  Pin azc(vm, str(vm, "AZC"));
+  Pin a0c(vm, str(vm, "A0C"));
+  EXPECT_NE(*abc, *azc);
+  EXPECT_NE(*a0c, *azc);
+  EXPECT_EQ(str(vm, "AZC"), *azc);
+  EXPECT_EQ(str(vm, "ABC"), *abc);
   uint32_t bin, key;
   hash_text("ABC", 3, &bin, &key);
   std::vector<std::string> same_key;
