@@ -323,3 +323,171 @@ TEST(RealToInteger, TruncatesWithinRange) {
   EXPECT_FALSE(real_to_integer(postprocess_real(QNAN, 1, 1), &v));
   EXPECT_EQ(v, 5);
 }
+
+// --- Conversions that need a work space ------------------------------------------------------
+
+#include "interp/errors.h"
+#include "test_vm.h"
+
+namespace {
+
+using pellux::testing_vm::TestVm;
+using pellux::testing_vm::str;
+using pellux::testing_vm::text_of;
+
+class ConvertVm : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    convert_init();
+    // Statement errors are survived, so the error procedure returns failure.
+    ukw(*vm_, K_ERRLIMIT) = Descr::integer(1000);
+  }
+  int64_t errtype() { return pkw_int(*vm_, P_ERRTYPE); }
+  Vm& vm() { return *vm_; }
+  TestVm vm_;
+};
+
+TEST_F(ConvertVm, DataTypeNames) {
+  Descr p = Descr::pointer(nullptr, T_PATTERN);
+  EXPECT_EQ(text_of(datatype_name(vm(), str(vm(), "x"))), "STRING");
+  EXPECT_EQ(text_of(datatype_name(vm(), NULL_STRING)), "STRING");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::integer(1))), "INTEGER");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::real(1.5))), "REAL");
+  EXPECT_EQ(text_of(datatype_name(vm(), p)), "PATTERN");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::make(0, FLAG_POINTER, T_NAME))), "NAME");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::make(0, FLAG_POINTER, T_KNAME))), "NAME");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::make(0, FLAG_POINTER, T_EXPRESSION))), "EXPRESSION");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::make(0, FLAG_POINTER, T_CODE))), "CODE");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::make(0, 0, 555))), "EXTERNAL");
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::make(0, 0, T_PAIRLIST))), "EXTERNAL");
+  // A defined type is named by its pair in the list.
+  add_pair(vm(), SD_DATATYPES, datatype_key(101), str(vm(), "POINT"));
+  EXPECT_EQ(text_of(datatype_name(vm(), Descr::make(0, FLAG_POINTER, 101))), "POINT");
+  EXPECT_EQ(text_of(string_form(vm(), Descr::make(0, FLAG_POINTER, 101))), "POINT");
+}
+
+TEST_F(ConvertVm, StringForms) {
+  EXPECT_EQ(text_of(string_form(vm(), Descr::integer(INT64_MIN))), "-9223372036854775808");
+  EXPECT_EQ(text_of(string_form(vm(), Descr::real(-2.5))), "-2.5");
+  Descr s = str(vm(), "as is");
+  EXPECT_EQ(string_form(vm(), s), s);
+  EXPECT_EQ(string_form(vm(), NULL_STRING), NULL_STRING);
+  EXPECT_EQ(text_of(string_form(vm(), Descr::pointer(nullptr, T_PATTERN))), "PATTERN");
+  // Numbers become interned strings like any other text.
+  EXPECT_EQ(int_to_string(vm(), 12), str(vm(), "12"));
+  EXPECT_EQ(real_to_string(vm(), bits_of(100.0)), str(vm(), "100."));
+  ukw(vm(), K_FLTSIG) = Descr::integer(1);
+  volatile double two = 2.0, three = 3.0;
+  EXPECT_EQ(text_of(real_to_string(vm(), bits_of(two / three))), "0.6");
+}
+
+// A table chain built as the table functions lay it out: slots of (value, key), then the
+// trailer (extension size, link).
+Descr* table_block(Vm& vm, uint64_t slots, uint64_t ext_slots, Descr* pinned_prev) {
+  Descr t = allocate_block(vm, 32 * (slots + 1), T_TABLE);
+  Descr* b = t.ptr();
+  b[1 + 2 * slots] = Descr::make(32 * (ext_slots + 1), 0, 0);
+  b[2 + 2 * slots] = Descr::make(1, 0, 0);
+  if (pinned_prev) *pinned_prev = t;
+  return b;
+}
+
+TEST_F(ConvertVm, TableAndArrayForms) {
+  Pin first(vm());
+  table_block(vm(), 10, 10, &*first);
+  EXPECT_EQ(text_of(string_form(vm(), *first)), "TABLE(10,10)");
+  // A chain of three blocks counts every slot.
+  Pin second(vm()), third(vm());
+  table_block(vm(), 1, 4, &*first);
+  table_block(vm(), 4, 4, &*second);
+  table_block(vm(), 4, 4, &*third);
+  first->ptr()[2 + 2 * 1] = *second;
+  second->ptr()[2 + 2 * 4] = *third;
+  EXPECT_EQ(text_of(string_form(vm(), *first)), "TABLE(9,4)");
+
+  auto array_with = [&](const char* proto) {
+    Pin p(vm(), str(vm(), proto));
+    Descr a = allocate_block(vm(), 3 * 16, T_ARRAY);
+    a.ptr()[1] = *p;
+    return text_of(string_form(vm(), a));
+  };
+  EXPECT_EQ(array_with("3,4"), "ARRAY('3,4')");
+  EXPECT_EQ(array_with("12345678901234567890"), "ARRAY('12345678901234567890')");
+  EXPECT_EQ(array_with("123456789012345678901"), "ARRAY");
+}
+
+TEST_F(ConvertVm, StringToNumber) {
+  Descr out;
+  ASSERT_TRUE(string_to_number(vm(), NULL_STRING, &out));
+  EXPECT_EQ(out, Descr::integer(0));
+  ASSERT_TRUE(string_to_number(vm(), str(vm(), "-12"), &out));
+  EXPECT_EQ(out, Descr::integer(-12));
+  ASSERT_TRUE(string_to_number(vm(), str(vm(), "9223372036854775808"), &out));
+  EXPECT_EQ(out, Descr::real(9223372036854775808.0));
+  ASSERT_TRUE(string_to_number(vm(), str(vm(), "1.7976931348623157e308"), &out));
+  EXPECT_EQ(out, Descr::real_bits(PINF));
+  pkw(vm(), P_STNO) = Descr::integer(12);
+  pkw(vm(), P_STCOUNT) = Descr::integer(345);
+  ASSERT_TRUE(string_to_number(vm(), str(vm(), "NaN"), &out));
+  EXPECT_EQ(text_of(string_form(vm(), out)), "NAN12:345");
+  EXPECT_FALSE(string_to_number(vm(), str(vm(), "1e"), &out));
+  EXPECT_FALSE(string_to_number(vm(), str(vm(), " 1"), &out));
+
+  int64_t i = 0;
+  EXPECT_TRUE(string_to_integer(vm(), str(vm(), "-3.7"), &i));
+  EXPECT_EQ(i, -3);
+  EXPECT_TRUE(string_to_integer(vm(), str(vm(), "1e3"), &i));
+  EXPECT_EQ(i, 1000);
+  EXPECT_TRUE(string_to_integer(vm(), NULL_STRING, &i));
+  EXPECT_EQ(i, 0);
+  EXPECT_FALSE(string_to_integer(vm(), str(vm(), "9223372036854775808"), &i));
+  EXPECT_FALSE(string_to_integer(vm(), str(vm(), "NAN"), &i));
+  uint64_t b = 1;
+  EXPECT_TRUE(string_to_real(vm(), NULL_STRING, &b));
+  EXPECT_EQ(b, 0u);
+  EXPECT_TRUE(string_to_real(vm(), str(vm(), "0"), &b));  // the integer route
+  EXPECT_EQ(b, 0u);
+  EXPECT_TRUE(string_to_real(vm(), str(vm(), "-9223372036854775808"), &b));
+  EXPECT_EQ(from_bits(b), -9223372036854775808.0);
+  EXPECT_FALSE(string_to_real(vm(), str(vm(), "0x1"), &b));
+}
+
+TEST_F(ConvertVm, IntegerArguments) {
+  int64_t i = 0;
+  EXPECT_EQ(integer_argument(vm(), Descr::integer(-5), &i), X_VALUE);
+  EXPECT_EQ(i, -5);
+  EXPECT_EQ(integer_argument(vm(), NULL_STRING, &i), X_VALUE);
+  EXPECT_EQ(i, 0);
+  EXPECT_EQ(integer_argument(vm(), str(vm(), "+17"), &i), X_VALUE);
+  EXPECT_EQ(i, 17);
+  EXPECT_EQ(integer_argument(vm(), Descr::real(-3.9), &i), X_VALUE);
+  EXPECT_EQ(i, -3);
+  EXPECT_EQ(errtype(), 0);
+  // Reals that do not fit fail without an error.
+  EXPECT_EQ(integer_argument(vm(), Descr::real(1e19), &i), X_FAIL);
+  EXPECT_EQ(integer_argument(vm(), Descr::real_bits(QNAN), &i), X_FAIL);
+  EXPECT_EQ(integer_argument(vm(), Descr::real_bits(NINF), &i), X_FAIL);
+  EXPECT_EQ(errtype(), 0);
+  // A string is never read as a real here; other types are errors too.
+  EXPECT_EQ(integer_argument(vm(), str(vm(), "3.5"), &i), X_FAIL);
+  EXPECT_EQ(errtype(), 1);
+  pkw(vm(), P_ERRTYPE) = Descr::integer(0);
+  EXPECT_EQ(integer_argument(vm(), Descr::pointer(nullptr, T_PATTERN), &i), X_FAIL);
+  EXPECT_EQ(errtype(), 1);
+  EXPECT_EQ(ukw_int(vm(), K_ERRLIMIT), 998);
+}
+
+TEST_F(ConvertVm, StringArguments) {
+  Descr out;
+  EXPECT_EQ(string_argument(vm(), Descr::integer(12), &out), X_VALUE);
+  EXPECT_EQ(out, str(vm(), "12"));
+  EXPECT_EQ(string_argument(vm(), Descr::real(1e13), &out), X_VALUE);
+  EXPECT_EQ(text_of(out), "1.e13");
+  EXPECT_EQ(string_argument(vm(), NULL_STRING, &out), X_VALUE);
+  EXPECT_EQ(out, NULL_STRING);
+  EXPECT_EQ(errtype(), 0);
+  EXPECT_EQ(string_argument(vm(), Descr::make(0, FLAG_POINTER, T_NAME), &out), X_FAIL);
+  EXPECT_EQ(errtype(), 1);
+}
+
+}  // namespace
