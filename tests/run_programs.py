@@ -11,6 +11,8 @@ Optional files beside the program:
   NAME.code  expected exit code (0 when absent)
   NAME.env   KEY=VALUE lines added to the environment
   NAME.d/    files copied into the scratch folder
+  NAME.mask  regular expressions, one a line: every match in a line of the expected and of the
+             actual standard output is replaced by the same token before comparing (for times)
 
 Usage: run_programs.py --pellux PATH [--filter SUBSTR] [--jobs N] DIR...
 Prints one line per failing case, with a diff, and ends with "N passed, N failed".
@@ -20,6 +22,7 @@ import argparse
 import concurrent.futures
 import difflib
 import os
+import re
 import shlex
 import shutil
 import subprocess
@@ -71,6 +74,15 @@ def diff(expected, actual, what):
     return out
 
 
+def masked(data, patterns):
+    if not patterns:
+        return data
+    lines = data.split(b"\n")
+    for p in patterns:
+        lines = [p.sub(b"<masked>", l) for l in lines]
+    return b"\n".join(lines)
+
+
 def run_case(pellux, sno):
     base = sno[: -len(".sno")]
     name = os.path.basename(sno)
@@ -80,6 +92,8 @@ def run_case(pellux, sno):
     err_lines = read_bytes(base + ".err")
     code_text = read_bytes(base + ".code")
     env_text = read_bytes(base + ".env")
+    mask_text = read_bytes(base + ".mask")
+    masks = [re.compile(l) for l in lf(mask_text).split(b"\n") if l] if mask_text else []
 
     if cmd is not None:
         text = show(cmd).strip("\r\n")
@@ -118,7 +132,8 @@ def run_case(pellux, sno):
             return sno, ["could not run %s: %s" % (pellux, e)]
 
     out, err = lf(proc.stdout), lf(proc.stderr)
-    if out != lf(expected_out):
+    out, expected_out = masked(out, masks), masked(lf(expected_out), masks)
+    if out != expected_out:
         problems.append("standard output differs\n" + diff(lf(expected_out), out, "stdout"))
     if err_lines is not None:
         missing = [l for l in lf(err_lines).split(b"\n") if l and l not in err]

@@ -96,7 +96,7 @@ uint64_t shorten_real_text(const char* text, uint64_t len, char* out) {
   for (uint64_t i = 0; i < len; ++i) {
     char c = text[i];
     if (c >= '0' && c <= '9' && (significant > 0 || c != '0')) {
-      if (point && significant == 6) {
+      if (point && significant >= 6) {
         // Drop the remaining mantissa digits but keep an exponent part, which carries the
         // magnitude of the value.
         while (i < len && text[i] >= '0' && text[i] <= '9') ++i;
