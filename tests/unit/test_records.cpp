@@ -351,6 +351,20 @@ TEST_F(IoTest, UnopenableFiles) {
     EXPECT_NE(GetCapturedStderr().find("Error opening file or directory:"), std::string::npos);
   }
 
+  // A file that opens but cannot be read (reading address 0 of this process's memory).
+  if (std::filesystem::exists("/proc/self/mem")) {
+    ASSERT_TRUE(bind_unit(vm(), 6, Direction::Read, "/proc/self/mem", 14, "", 0));
+    CaptureStderr();
+    EXPECT_EQ(read(6, 80, &t), ReadOutcome::Error);
+    EXPECT_EQ(GetCapturedStderr(), "For file name = \"/proc/self/mem\"\r\n");
+    EXPECT_EQ(vm().io.units[6]->error, 1);
+    EXPECT_EQ(read(6, 80, &t), ReadOutcome::Error);
+    ASSERT_TRUE(bind_unit(vm(), 7, Direction::Read, "/proc/self/mem", 14, "-b", 2));
+    CaptureStderr();
+    EXPECT_EQ(read(7, 80, &t), ReadOutcome::Error);
+    EXPECT_NE(GetCapturedStderr().find("For file name"), std::string::npos);
+  }
+
   // After ENDFILE the unit is forgotten: a new binding reads again.
   close_unit(vm(), 1);
   EXPECT_EQ(vm().io.units[1], nullptr);
