@@ -154,6 +154,26 @@ void open_code_block(Vm& vm, uint64_t body, uint64_t margin) {
   vm.cc.limit_margin = margin;
 }
 
+// Compiling from a string: no source unit and no listing for the duration.
+class StringMode {
+ public:
+  explicit StringMode(Vm& vm) : cc_(vm.cc), unit_(cc_.source_unit), listing_(cc_.listing) {
+    cc_.source_unit = 0;
+    cc_.listing = false;
+  }
+  ~StringMode() {
+    cc_.source_unit = unit_;
+    cc_.listing = listing_;
+  }
+  StringMode(const StringMode&) = delete;
+  StringMode& operator=(const StringMode&) = delete;
+
+ private:
+  CompilerState& cc_;
+  int unit_;
+  bool listing_;
+};
+
 void close_compilation(Vm& vm) {
   sys(vm, SD_CC_BLOCK) = ZERO_DESCR;
   sys(vm, SD_CC_BASE) = ZERO_DESCR;
@@ -281,6 +301,7 @@ void translate(Vm& vm) {
 
 bool compile_code(Vm& vm, const Descr& text, Descr* code) {
   CompilerState& cc = vm.cc;
+  StringMode mode(vm);
   set_cursor_to_string(vm, text);
   // Room for about one descriptor per character; longer code continues in further blocks.
   uint64_t len = cc.cursor_length;
@@ -306,6 +327,7 @@ bool compile_code(Vm& vm, const Descr& text, Descr* code) {
 
 bool compile_expression(Vm& vm, const Descr& text, Descr* expression) {
   CompilerState& cc = vm.cc;
+  StringMode mode(vm);
   set_cursor_to_string(vm, text);
   Descr* mark = begin_statement_work(vm);
   cc.break_type = 0;
