@@ -2,6 +2,7 @@
 // evaluates its arguments from the object code, leaves its result in the result descriptor and
 // returns X_VALUE, or X_FAIL when an evaluation fails or the value cannot be converted.
 #include "builtins/table.h"
+#include "compiler/compiler.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
 #include "storage/convert.h"
@@ -16,11 +17,20 @@ inline Exit succeed(Vm& vm, const Descr& value) {
   return X_VALUE;
 }
 
-// Conversions whose machinery lives in subsystems that are not part of the program yet.  Each
-// raises error 5, "Undefined function or operation", the error of any operation that does not
-// exist, until its subsystem provides it.
-Exit convert_string_to_code(Vm& vm) { return error_stmt(vm, 5); }        // run-time compiler
-Exit convert_string_to_expression(Vm& vm) { return error_stmt(vm, 5); }  // run-time compiler
+// A string compiled as statements or as one expression; a syntax error fails the conversion.
+// The text is passed from its pin, which regeneration keeps up to date during compilation.
+Exit convert_string_to_code(Vm& vm, const Pin& text) {
+  Descr code;
+  return compile_code(vm, *text, &code) ? succeed(vm, code) : X_FAIL;
+}
+Exit convert_string_to_expression(Vm& vm, const Pin& text) {
+  Descr expression;
+  return compile_expression(vm, *text, &expression) ? succeed(vm, expression) : X_FAIL;
+}
+
+// Conversions between arrays and tables need the aggregate blocks, which are not part of the
+// program yet.  Each raises error 5, "Undefined function or operation", the error of any
+// operation that does not exist, until the aggregates provide it.
 Exit convert_array_to_table(Vm& vm) { return error_stmt(vm, 5); }        // aggregates
 Exit convert_table_to_array(Vm& vm) { return error_stmt(vm, 5); }        // aggregates
 
@@ -95,8 +105,8 @@ Exit bi_CONVERT(Vm& vm) {
   int64_t i;
   uint64_t bits;
   if (from == T_INTEGER && to == T_STRING) return succeed(vm, int_to_string(vm, x->ival()));
-  if (from == T_STRING && to == T_CODE) return convert_string_to_code(vm);
-  if (from == T_STRING && to == T_EXPRESSION) return convert_string_to_expression(vm);
+  if (from == T_STRING && to == T_CODE) return convert_string_to_code(vm, x);
+  if (from == T_STRING && to == T_EXPRESSION) return convert_string_to_expression(vm, x);
   if (from == T_STRING && to == T_REAL)
     return string_to_real(vm, *x, &bits) ? succeed(vm, Descr::real_bits(bits)) : X_FAIL;
   if (from == T_REAL && to == T_INTEGER)
