@@ -520,7 +520,14 @@ bool parse_goto(Vm& vm, uint32_t* type, int* node) {
   Spec tok;
   ScanResult r = scan(vm, SyntaxTable::GotoStart, &tok);
   if (r.outcome == ScanOutcome::RanOut) return fail(vm, MSG_IMPROPER);
-  if (r.outcome == ScanOutcome::Error) return fail(vm, MSG_GOTO);
+  if (r.outcome == ScanOutcome::Error) {
+    // `S` or `F` with nothing after it on the line: the statement ends inside the goto.
+    const char* p = tok.chars();
+    uint64_t n = tok.length(), i = 1;
+    bool letter = n > 0 && (p[0] == 'S' || p[0] == 's' || p[0] == 'F' || p[0] == 'f');
+    while (letter && i < n && (p[i] == ' ' || p[i] == '\t')) ++i;
+    return fail(vm, letter && i == n ? MSG_IMPROPER : MSG_GOTO);
+  }
   int target;
   if (!parse_expression(vm, &target)) return false;
   uint32_t closer = r.type >= GOTO_UNCOND_DIRECT ? BRK_RBRACKET : BRK_RPAREN;
