@@ -27,7 +27,6 @@ constexpr uint64_t LARGEST_FINITE = 0x7FEFFFFFFFFFFFFFull;
 constexpr int POW_MIN = -338;
 constexpr int POW_MAX = 339;
 long double g_pow10[POW_MAX - POW_MIN + 1];
-bool g_pow10_ready = false;
 
 inline bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
@@ -66,9 +65,9 @@ void set_fpu_mode() {
 
 }  // namespace
 
-void convert_init() {
-  set_fpu_mode();
-  if (g_pow10_ready) return;
+namespace {
+
+void build_power_table() {
   long double* zero = &g_pow10[-POW_MIN];
   // volatile keeps each step a separate rounded product, whatever the optimiser does.
   volatile long double p = 1.0L;
@@ -82,7 +81,18 @@ void convert_init() {
     p = p / 10.0L;
     zero[-i] = p;
   }
-  g_pow10_ready = true;
+}
+
+// The table is usable from program load on, so that no formatter ever sees it empty;
+// convert_init builds it again once the FPU mode is set, which gives the same products on a
+// host whose default mode already is extended precision.
+const bool g_power_table_loaded = (build_power_table(), true);
+
+}  // namespace
+
+void convert_init() {
+  set_fpu_mode();
+  build_power_table();
 }
 
 long double power_of_ten(int64_t p) {

@@ -7,7 +7,8 @@
 
 namespace pellux {
 
-// Builds the power-of-ten table (once per process; idempotent) and sets the FPU mode.
+// Sets the FPU mode and builds the power-of-ten table in it (idempotent).  The table is also
+// built when the program is loaded, so the formatters never see it empty.
 void convert_init();
 // The table entry for 10^p, -338 <= p <= 339 (p is clamped into that range).  The entries are
 // the rounded products of repeated multiplication (division) by 10, not exact powers.
