@@ -2,7 +2,9 @@
 // the function-name list, pair lists, CLEAR and the dump order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -21,7 +23,7 @@ using testing_vm::text_of;
 
 TEST(VariablesHash, ValuesAndTheBytesThatCount) {
   uint32_t bin, key;
-  // One character: one round over s[0] twice.
+  // One character: one round over s[0] twice (h1 = 1617, h2 = 4609); two: s[1] then s[0].
   hash_text("A", 1, &bin, &key);
   EXPECT_EQ(bin, 101u);
   EXPECT_EQ(key, 4609u);
