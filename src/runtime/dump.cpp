@@ -17,7 +17,7 @@ namespace {
 
 // One dump line: name, " = ", and the value text between apostrophes.
 char g_line[DUMP_LINE_LIMIT + 16];
-char g_number[32];
+char g_number[64];
 
 void write_to_output(void* context, const char* text, uint64_t len) {
   // A failed write does not stop the dump.
@@ -73,6 +73,10 @@ void dump_variables(Vm& vm) {
                      true, write_to_output, &vm);
         } else if (value.v() == T_INTEGER) {
           uint64_t n = format_integer(value.ival(), g_number);
+          dump_entry(var_text(var), var_length(var), g_number, n, false, write_to_output, &vm);
+        } else if (value.v() == T_REAL) {
+          // The string form of a real is its formatted text, made here without interning it.
+          uint64_t n = format_real(vm, value.a, g_number);
           dump_entry(var_text(var), var_length(var), g_number, n, false, write_to_output, &vm);
         } else {
           // Making the string form may regenerate storage, which moves the variable.
