@@ -221,6 +221,7 @@ bool numeric_operand(Vm& vm, const Descr& v, Descr* out) {
 }
 
 Exit arith_values(Vm& vm, int op, const Descr& x, const Descr& y) {
+  if (x.v() == T_INTEGER && y.v() == T_INTEGER) return integer_operation(vm, op, x.ival(), y.ival());
   Descr a, b;
   if (!numeric_operand(vm, x, &a) || !numeric_operand(vm, y, &b)) return error_stmt(vm, 1);
   if (a.v() == T_INTEGER && b.v() == T_INTEGER) return integer_operation(vm, op, a.ival(), b.ival());

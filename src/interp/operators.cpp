@@ -36,29 +36,33 @@ bool operand_text(Vm& vm, const Descr& v, char* buf, const char** text, uint64_t
   return false;
 }
 
+// True when a string of `total` characters is longer than &MAXLNGTH allows.
+bool too_long(Vm& vm, uint64_t total) {
+  int64_t maxlen = ukw_int(vm, K_MAXLNGTH);
+  return maxlen < 0 || total > static_cast<uint64_t>(maxlen) || total > MAX_BLOCK_BODY;
+}
+
 }  // namespace
 
-Exit op_concat(Vm& vm) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  Pin left(vm, result(vm));
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  Pin right(vm, result(vm));
-
-  // The null string joined to anything gives the other operand unchanged.
-  if (is_null_string(*left)) {
-    result(vm) = *right;
+// Two evaluated operands joined: the null string gives the other operand unchanged; two strings
+// or numbers give the string of both texts.
+Exit concat_pair(Vm& vm, const Descr& l, const Descr& r) {
+  if (is_null_string(l)) {
+    result(vm) = r;
     return X_VALUE;
   }
-  if (is_null_string(*right)) {
-    result(vm) = *left;
+  if (is_null_string(r)) {
+    result(vm) = l;
     return X_VALUE;
   }
   // Concatenation with a pattern or an unevaluated expression builds a pattern; pattern
   // construction is not built yet, so until then it is an undefined operation.
-  uint64_t lt = left->v(), rt = right->v();
+  uint64_t lt = l.v(), rt = r.v();
   if (lt == T_PATTERN || lt == T_EXPRESSION || rt == T_PATTERN || rt == T_EXPRESSION)
     return error_stmt(vm, 5);
 
+  Pin left(vm, l);
+  Pin right(vm, r);
   char lbuf[64], rbuf[64];
   const char* ltext;
   const char* rtext;
@@ -66,9 +70,7 @@ Exit op_concat(Vm& vm) {
   if (!operand_text(vm, *left, lbuf, &ltext, &llen)) return error_stmt(vm, 1);
   if (!operand_text(vm, *right, rbuf, &rtext, &rlen)) return error_stmt(vm, 1);
   uint64_t total = llen + rlen;
-  int64_t maxlen = ukw_int(vm, K_MAXLNGTH);
-  if (maxlen < 0 || total > static_cast<uint64_t>(maxlen)) return error_stmt(vm, 15);
-  if (total > MAX_BLOCK_BODY) return error_stmt(vm, 15);
+  if (too_long(vm, total)) return error_stmt(vm, 15);
 
   char* dest = reserve_string(vm, total);
   // Reserving may have moved the operands' strings.
@@ -77,6 +79,141 @@ Exit op_concat(Vm& vm) {
   std::memcpy(dest, ltext, llen);
   std::memcpy(dest + llen, rtext, rlen);
   result(vm) = finish_string(vm, total);
+  return X_VALUE;
+}
+
+namespace {
+
+// Restores the system stack to where it was, whatever way the procedure leaves.
+class StackMark {
+ public:
+  explicit StackMark(Vm& vm) : vm_(vm), mark_(vm.st.stack.top) {}
+  ~StackMark() { vm_.st.stack.top = mark_; }
+  StackMark(const StackMark&) = delete;
+  StackMark& operator=(const StackMark&) = delete;
+  Descr* base() const { return mark_; }
+
+ private:
+  Vm& vm_;
+  Descr* mark_;
+};
+
+// True for an instruction that is this same concatenation with its two operands.
+inline bool is_concat_instruction(const Descr& d) {
+  if (!d.has(FLAG_FUNCTION) || d.v() != 2) return false;
+  const Descr* fd = reinterpret_cast<const Descr*>(d.a);
+  return fd->a == reinterpret_cast<uint64_t>(&op_concat) && (fd->v() == 2 || fd->has(FLAG_FUNCTION));
+}
+
+// The string made of the texts of the stack slots [from, to), all strings or integers, whose
+// lengths add up to `total`.  May allocate.
+Descr join_slots(Vm& vm, Descr* from, Descr* to, uint64_t total) {
+  // The slots stay where they are; regeneration relocates the strings they point to, so their
+  // texts are read only after reserving.
+  char* dest = reserve_string(vm, total);
+  uint64_t at = 0;
+  for (Descr* p = from; p < to; ++p) {
+    if (p->v() == T_INTEGER) {
+      char buf[32];
+      uint64_t len = format_integer(p->ival(), buf);
+      std::memcpy(dest + at, buf, len);
+      at += len;
+    } else {
+      uint64_t len = string_length(*p);
+      std::memcpy(dest + at, string_text(*p), len);
+      at += len;
+    }
+  }
+  return finish_string(vm, at);
+}
+
+}  // namespace
+
+// A chain of concatenations A B C D is compiled as nested instructions along the left spine:
+// concat, concat, concat, A, B, C, D.  Joining pairwise would intern every intermediate string
+// (A B, then A B C); instead the whole chain is evaluated here, operand after operand, applying
+// at each step the rules of concat_pair (null operands, types, the length limit, each checked
+// as soon as its operand is evaluated), and only the final string is made.  Strings and
+// integers wait on the system stack; a real joins by its text at its own step (the formatting
+// keywords could change later in the chain); a pattern or expression operand hands the
+// accumulated value to concat_pair.
+Exit op_concat(Vm& vm) {
+  uint64_t nested = 0;
+  while (is_concat_instruction(*(code_base(vm) + (vm.in.code_offset / 16) + nested + 1))) ++nested;
+  vm.in.code_offset += 16 * nested;
+  uint64_t operands = nested + 2;
+
+  StackMark mark(vm);
+  // The accumulated value: either one value in the slot at mark.base() (`joined` false), or the
+  // texts of the slots from mark.base() to the stack top (`joined` true), `total` characters.
+  bool joined = false;
+  uint64_t total = 0;
+  for (uint64_t k = 0; k < operands; ++k) {
+    if (eval_value(vm) != X_VALUE) return X_FAIL;
+    Descr* slot = sysstack_push(vm, result(vm));
+    if (k == 0) continue;
+    Descr* base = mark.base();
+    const Descr v = *slot;
+    if (!joined && is_null_string(*base)) {
+      *base = v;  // null joined to anything: the other operand unchanged
+      vm.st.stack.top = base + 1;
+      continue;
+    }
+    if (is_null_string(v)) {
+      vm.st.stack.top = slot;
+      continue;
+    }
+    uint64_t vt = v.v();
+    bool pattern_like = vt == T_PATTERN || vt == T_EXPRESSION ||
+                        (!joined && (base->v() == T_PATTERN || base->v() == T_EXPRESSION));
+    if (pattern_like) {
+      if (joined) {
+        Descr s = join_slots(vm, mark.base(), vm.st.stack.top - 1, total);
+        base = mark.base();
+        *base = s;
+        base[1] = vm.st.stack.top[-1];
+        vm.st.stack.top = base + 2;
+        joined = false;
+      }
+      if (concat_pair(vm, base[0], base[1]) != X_VALUE) return X_FAIL;
+      base = mark.base();
+      base[0] = result(vm);
+      vm.st.stack.top = base + 1;
+      continue;
+    }
+    if (!joined) {
+      uint64_t bt = base->v();
+      if (bt != T_STRING && bt != T_INTEGER && bt != T_REAL) return error_stmt(vm, 1);
+    }
+    if (vt != T_STRING && vt != T_INTEGER && vt != T_REAL) return error_stmt(vm, 1);
+    char buf[64];
+    if (!joined) {
+      const char* t;
+      uint64_t len;
+      operand_text(vm, *base, buf, &t, &len);
+      total = len;
+    }
+    const char* t;
+    uint64_t len;
+    operand_text(vm, v, buf, &t, &len);
+    total += len;
+    if (too_long(vm, total)) return error_stmt(vm, 15);
+    // Reals are joined by their text as it is now.
+    if (!joined && base->v() == T_REAL) {
+      Descr s = real_to_string(vm, base->a);
+      *mark.base() = s;
+    }
+    if (vt == T_REAL) {
+      Descr s = real_to_string(vm, v.a);
+      vm.st.stack.top[-1] = s;
+    }
+    joined = true;
+  }
+  if (!joined) {
+    result(vm) = *mark.base();
+    return X_VALUE;
+  }
+  result(vm) = join_slots(vm, mark.base(), vm.st.stack.top, total);
   return X_VALUE;
 }
 

@@ -1,6 +1,7 @@
 // Procedures behind the operator records of the compiler.  Binary ones take two operands, unary
 // ones one.  Those that belong to subsystems not built yet raise error 5.
 #pragma once
+#include "storage/descr.h"
 #include "vm.h"
 
 namespace pellux {
@@ -26,6 +27,10 @@ Exit op_negate(Vm& vm);               // ~
 Exit op_interrogate(Vm& vm);          // ?
 Exit op_cursor(Vm& vm);               // @
 Exit op_defer(Vm& vm);                // *
+
+// Concatenation of two evaluated operands (result in result(vm)); used by op_concat for every
+// step that involves a pattern or an unevaluated expression.
+Exit concat_pair(Vm& vm, const Descr& left, const Descr& right);
 
 // The undefined operation: error 5 whatever the argument count.
 Exit op_undefined(Vm& vm);
