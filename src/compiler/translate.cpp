@@ -306,6 +306,7 @@ bool compile_code(Vm& vm, const Descr& text, Descr* code) {
   // Room for about one descriptor per character; longer code continues in further blocks.
   uint64_t len = cc.cursor_length;
   open_code_block(vm, len < MAX_FIRST_CODE_CHARS ? 16 * len + 96 : 16 * MAX_FIRST_CODE_CHARS + 96, 96);
+  Pin first(vm, sys(vm, SD_CC_BLOCK));  // the CODE value: the block execution starts in
   cc.error_count = 0;
   bool ok = true;
   while (cc.cursor_length > 0) {
@@ -318,10 +319,9 @@ bool compile_code(Vm& vm, const Descr& text, Descr* code) {
   }
   emit(vm, instruction(op_descriptor(vm, OP_END), 0));
   give_back_unused_code(vm);
-  Descr block = sys(vm, SD_CC_BLOCK);
   close_compilation(vm);
   if (!ok) return false;
-  *code = block;
+  *code = *first;
   return true;
 }
 
