@@ -107,21 +107,9 @@ void emit(Vm& vm, const Descr& d) {
 }
 
 void give_back_tail(Vm& vm, Descr* block, uint64_t keep_body) {
-  uint64_t body = block->v();
-  if (keep_body >= body) return;
-  uint8_t* end = reinterpret_cast<uint8_t*>(block) + 16 + body;
-  if (end == vm.st.free_ptr) {
-    shrink_last_block(vm, block, keep_body);
-    return;
-  }
-  // Not the last block: the tail becomes a block of its own that nothing refers to, which the
-  // next regeneration reclaims.
-  uint64_t rest = body - keep_body;
-  block->set_v(keep_body);
-  uint8_t* tail = reinterpret_cast<uint8_t*>(block) + 16 + keep_body;
-  std::memset(tail, 0, rest);
-  *reinterpret_cast<Descr*>(tail) =
-      Descr::make(reinterpret_cast<uint64_t>(tail), FLAG_TITLE, rest - 16);
+  // Past the free pointer the space returns at once; inside the work space the tail becomes
+  // a block of its own that nothing refers to, reclaimed by the next regeneration.
+  shrink_last_block(vm, block, keep_body);
 }
 
 // --- Parse nodes ------------------------------------------------------------------------------------
