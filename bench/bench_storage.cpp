@@ -68,6 +68,8 @@ void BM_MakeVariableMiss(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
   state.counters["regenerations"] = static_cast<double>(vm.st.regen_count);
+  state.counters["index_rebuilds"] = static_cast<double>(vm.st.index.rebuilds);
+  state.counters["static_KB"] = static_cast<double>(vm.st.static_end - vm.st.static_start) / 1024;
 }
 BENCHMARK(BM_MakeVariableMiss);
 

@@ -66,6 +66,28 @@ inline constexpr uint64_t BIN_COUNT = 8192;
 inline constexpr uint64_t MAX_BLOCK_BODY = 64000000000ull;
 inline constexpr uint64_t DEFAULT_WORK_SIZE = 30000000;
 
+// The lookup index of the variable table.  The chains hold the variables in their defined
+// order (bin, then order key, then creation), which the dump shows; the index finds a text in
+// one probe whatever the chains look like, and the group tails give the place where a new
+// variable joins its chain.  Both live in memory areas outside the work space; regeneration
+// relocates them.  When an area cannot be had, the index is switched off and lookups walk the
+// chains.
+struct InternIndex {
+  bool enabled = false;
+  uint64_t* slots = nullptr;  // 0 empty, 1 removed, else (16-bit tag << 48) | variable address
+  uint64_t mask = 0;          // capacity - 1 (a power of two)
+  uint64_t live = 0;
+  uint64_t removed = 0;
+  struct Group {
+    uint64_t id;    // bin * 32768 + order key + 1; 0 = empty
+    Descr* tail;    // the last variable of the chain with that key
+  };
+  Group* groups = nullptr;
+  uint64_t group_mask = 0;
+  uint64_t group_live = 0;
+  uint64_t rebuilds = 0;
+};
+
 struct Storage {
   // Work space registers.
   uint8_t* ws_start = nullptr;
@@ -108,10 +130,17 @@ struct Storage {
   uint64_t regen_mark_deferrals = 0;       // blocks left for the address walk (last regeneration)
   int no_alloc_depth = 0;                  // NoAllocGuard nesting (checked in debug builds)
 
+  // Block starts of dynamic storage, one bit per 16 bytes, made afresh by each regeneration so
+  // that the block of an interior pointer is found a word (64 descriptors) at a time.
+  uint64_t* start_map = nullptr;
+  uint64_t start_map_bytes = 0;
+
   // Memory areas, for storage_release.
   uint64_t static_area_size = 0;
   void* bins_area = nullptr;
   uint64_t bins_area_size = 0;
+
+  InternIndex index;
 
   SysStack stack;
   bool initialised = false;  // start-up initialisation of the tables has finished

@@ -8,6 +8,7 @@
 #include "interp/errors.h"
 #include "interp/interp.h"
 #include "platform/platform.h"
+#include "storage/intern_index.h"
 #include "storage/storage.h"
 
 namespace pellux {
@@ -245,6 +246,11 @@ void storage_init(Vm& vm, uint64_t work_size) {
   st.hard_limit = st.ws_start + size;
   st.free_ptr = st.ws_start;
   st.soft_limit = st.hard_limit;
+  // The block-start map of regeneration (pages are used only as far as the heap reaches);
+  // without it regeneration steps back to titles one descriptor at a time.
+  st.start_map_bytes = ((size / 16 + 63) / 64 + 1) * 8;
+  st.start_map = static_cast<uint64_t*>(platform::area_obtain(st.start_map_bytes));
+  if (st.start_map == nullptr) st.start_map_bytes = 0;
 
 #ifdef PELLUX_GC_STRESS
   if (const char* p = std::getenv("PELLUX_GC_PERIOD")) {
@@ -255,6 +261,9 @@ void storage_init(Vm& vm, uint64_t work_size) {
     set_stress_period(vm, 1);
   }
 #endif
+
+  // Without its index the variable table still works, through the chains alone.
+  intern::start(st);
 
   // Names of the static lists become variables, each list from its last pair to its first.
   Descr* traces = pair_list(vm, SD_TRACE_TYPES);
@@ -332,7 +341,9 @@ void storage_init(Vm& vm, uint64_t work_size) {
 
 void storage_release(Vm& vm) {
   Storage& st = vm.st;
+  intern::release(st);
   if (st.ws_start != nullptr) platform::area_release(st.ws_start, st.ws_size);
+  if (st.start_map != nullptr) platform::area_release(st.start_map, st.start_map_bytes);
   if (st.static_start != nullptr) platform::area_release(st.static_start, st.static_area_size);
   if (st.bins_area != nullptr) platform::area_release(st.bins_area, st.bins_area_size);
   if (st.stack.base != nullptr) platform::area_release(st.stack.base, SYSSTACK_BYTES);

@@ -8,6 +8,7 @@
 #include "interp/errors.h"
 #include "interp/interp.h"
 #include "platform/platform.h"
+#include "storage/intern_index.h"
 #include "storage/storage.h"
 
 namespace pellux {
@@ -20,24 +21,48 @@ inline uint64_t rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
 // rounded up to 16.
 inline uint64_t var_body(uint64_t n) { return (n + 63) & ~uint64_t{15}; }
 
-// Where a text with the given key belongs in a chain: the link descriptor to update, and the
-// variable when the text is already there.
-struct ChainPlace {
-  Descr* prev;
-  Descr* found;
-};
-
-inline ChainPlace find_in_chain(Vm& vm, const char* text, uint64_t len, uint32_t bin, uint32_t key) {
-  Descr* prev = &vm.st.bins[bin];
-  for (Descr* v = prev->ptr(); v != nullptr; v = var_link(v).ptr()) {
+// The chain walk of a text: the variable when it is there (the index is off).
+inline Descr* find_in_chain(Vm& vm, const char* text, uint64_t len, uint32_t bin, uint32_t key) {
+  for (Descr* v = vm.st.bins[bin].ptr(); v != nullptr; v = var_link(v).ptr()) {
     uint64_t k = var_link(v).v();
     if (k > key) break;
-    if (k == key && var_length(v) == len && std::memcmp(var_text(v), text, len) == 0) {
-      return {prev, v};
+    if (k == key && var_length(v) == len && std::memcmp(var_text(v), text, len) == 0) return v;
+  }
+  return nullptr;
+}
+
+// The variable of a text, or nullptr.  *hash receives the index hash when the index is on.
+inline Descr* find_text(Vm& vm, const char* text, uint64_t len, uint64_t* hash) {
+  Storage& st = vm.st;
+  if (st.index.enabled) {
+    *hash = intern::text_hash(text, len);
+    return intern::find(st, text, len, *hash);
+  }
+  *hash = 0;
+  uint32_t bin, key;
+  hash_text(text, len, &bin, &key);
+  return find_in_chain(vm, text, len, bin, key);
+}
+
+// The link after which a new variable with this order key joins chain `bin`: after the last
+// variable whose key is not greater.  A new variable lies above every other one, so among
+// equal keys it goes last, which keeps each chain in creation order within a key.
+Descr* insertion_link(Vm& vm, uint32_t bin, uint32_t key) {
+  Storage& st = vm.st;
+  Descr* prev = &st.bins[bin];
+  if (st.index.enabled) {
+    if (Descr* tail = intern::group_tail(st, bin, key)) return &var_link(tail);
+    // A key new to the chain: step over the smaller keys a group at a time.
+    for (Descr* v = prev->ptr(); v != nullptr && var_link(v).v() < key; v = prev->ptr()) {
+      Descr* tail = intern::group_tail(st, bin, var_link(v).v());
+      prev = &var_link(tail != nullptr ? tail : v);
     }
+    return prev;
+  }
+  for (Descr* v = prev->ptr(); v != nullptr && var_link(v).v() <= key; v = var_link(v).ptr()) {
     prev = &var_link(v);
   }
-  return {prev, nullptr};
+  return prev;
 }
 
 // Writes the header of a natural variable of `len` characters at the free pointer.
@@ -51,15 +76,24 @@ inline Descr* write_header(Vm& vm, uint64_t len) {
   return v;
 }
 
-// Links the variable at the free pointer (header written, text in place) into its chain and
+// Makes the variable at the free pointer (header written, text in place, not yet interned) a
+// member of the table: pads the text, links it into its chain, enters it in the index and
 // advances the free pointer past it.
-inline Descr link_new(Vm& vm, Descr* v, uint64_t len, Descr* prev, uint32_t key) {
+Descr link_new(Vm& vm, Descr* v, uint64_t len, uint64_t hash) {
+  Storage& st = vm.st;
   char* text = var_text(v);
   uint64_t padded = (len + 15) & ~uint64_t{15};
   std::memset(text + len, 0, padded - len);
+  uint32_t bin, key;
+  hash_text(text, len, &bin, &key);
+  Descr* prev = insertion_link(vm, bin, key);
   var_link(v) = Descr::make(prev->a, 0, key);
   prev->a = reinterpret_cast<uint64_t>(v);
-  vm.st.free_ptr += VAR_HEADER + padded;
+  st.free_ptr += VAR_HEADER + padded;
+  if (st.index.enabled) {
+    intern::insert(st, v, hash);
+    if (st.index.enabled) intern::set_group_tail(st, bin, key, v);
+  }
   return Descr::pointer(v, T_STRING);
 }
 
@@ -105,8 +139,7 @@ void make_room_for_variable(Vm& vm, uint64_t body) {
 // The slow path of make_variable: the text is not interned yet.  When room has to be made and
 // the text lies in the work space, it is kept across the regeneration either through a pin on
 // the block holding it (spec_block, a descriptor of the block) or in a copy outside.
-Descr new_variable(Vm& vm, const char* text, uint64_t len, uint32_t bin, uint32_t key,
-                   uint64_t spec_block) {
+Descr new_variable(Vm& vm, const char* text, uint64_t len, uint64_t hash, uint64_t spec_block) {
   [[maybe_unused]] Storage& st = vm.st;
   if (len > MAX_BLOCK_BODY) error_fatal(vm, 23);
   uint64_t body = var_body(len);
@@ -116,36 +149,33 @@ Descr new_variable(Vm& vm, const char* text, uint64_t len, uint32_t bin, uint32_
   fits = fits && st.stress_counter + 1 < st.stress_period;
 #endif
   if (!fits && in_work_space(vm, text)) {
-    if (spec_block != 0 && (spec_block & 15) == 0 && in_work_space(vm, reinterpret_cast<char*>(spec_block))) {
+    if (spec_block != 0 && (spec_block & 15) == 0 &&
+        in_work_space(vm, reinterpret_cast<char*>(spec_block))) {
       uint64_t offset = reinterpret_cast<uint64_t>(text) - spec_block;
       Pin holder(vm, Descr::make(spec_block, FLAG_POINTER, 0));
       make_room_for_variable(vm, body);
       text = reinterpret_cast<const char*>(holder->a + offset);
-      ChainPlace place = find_in_chain(vm, text, len, bin, key);
       Descr* v = write_header(vm, len);
       std::memmove(var_text(v), text, len);
-      return link_new(vm, v, len, place.prev, key);
+      return link_new(vm, v, len, hash);
     }
     std::unique_ptr<char[]> copy(new (std::nothrow) char[len]);
     if (!copy) error_fatal(vm, 20);
     std::memcpy(copy.get(), text, len);
     make_room_for_variable(vm, body);
-    ChainPlace place = find_in_chain(vm, copy.get(), len, bin, key);
     Descr* v = write_header(vm, len);
     std::memcpy(var_text(v), copy.get(), len);
-    return link_new(vm, v, len, place.prev, key);
+    return link_new(vm, v, len, hash);
   }
   make_room_for_variable(vm, body);
-  // Regeneration may have rebuilt the chain: find the place again.
-  ChainPlace place = find_in_chain(vm, text, len, bin, key);
   Descr* v = write_header(vm, len);
   std::memmove(var_text(v), text, len);
-  return link_new(vm, v, len, place.prev, key);
+  return link_new(vm, v, len, hash);
 }
 
 }  // namespace
 
-// --- The hash -----------------------------------------------------------------------------------
+// --- The chain hash -----------------------------------------------------------------------------
 
 void hash_text(const char* s, uint64_t n, uint32_t* bin, uint32_t* key) {
   const auto* u = reinterpret_cast<const uint8_t*>(s);
@@ -168,30 +198,25 @@ void hash_text(const char* s, uint64_t n, uint32_t* bin, uint32_t* key) {
 
 Descr make_variable(Vm& vm, const char* text, uint64_t len) {
   if (len == 0) return NULL_STRING;
-  uint32_t bin, key;
-  hash_text(text, len, &bin, &key);
-  ChainPlace place = find_in_chain(vm, text, len, bin, key);
-  if (place.found != nullptr) return Descr::pointer(place.found, T_STRING);
-  return new_variable(vm, text, len, bin, key, 0);
+  uint64_t hash;
+  if (Descr* v = find_text(vm, text, len, &hash)) return Descr::pointer(v, T_STRING);
+  return new_variable(vm, text, len, hash, 0);
 }
 
 Descr make_variable(Vm& vm, const Spec& spec) {
   uint64_t len = spec.length();
   if (len == 0) return NULL_STRING;
   const char* text = spec.chars();
-  uint32_t bin, key;
-  hash_text(text, len, &bin, &key);
-  ChainPlace place = find_in_chain(vm, text, len, bin, key);
-  if (place.found != nullptr) return Descr::pointer(place.found, T_STRING);
-  return new_variable(vm, text, len, bin, key, spec.first.a);
+  uint64_t hash;
+  if (Descr* v = find_text(vm, text, len, &hash)) return Descr::pointer(v, T_STRING);
+  return new_variable(vm, text, len, hash, spec.first.a);
 }
 
 Descr lookup_variable(Vm& vm, const char* text, uint64_t len) {
   if (len == 0) return ZERO_DESCR;
-  uint32_t bin, key;
-  hash_text(text, len, &bin, &key);
-  ChainPlace place = find_in_chain(vm, text, len, bin, key);
-  return place.found != nullptr ? Descr::pointer(place.found, T_STRING) : ZERO_DESCR;
+  uint64_t hash;
+  Descr* v = find_text(vm, text, len, &hash);
+  return v != nullptr ? Descr::pointer(v, T_STRING) : ZERO_DESCR;
 }
 
 char* reserve_string(Vm& vm, uint64_t len) {
@@ -222,13 +247,12 @@ Descr finish_string(Vm& vm, uint64_t final_len) {
   st.reserve_active = false;
   if (final_len == 0) return NULL_STRING;
   Descr* v = reinterpret_cast<Descr*>(st.free_ptr);
-  const char* text = var_text(v);
-  uint32_t bin, key;
-  hash_text(text, final_len, &bin, &key);
-  ChainPlace place = find_in_chain(vm, text, final_len, bin, key);
-  if (place.found != nullptr) return Descr::pointer(place.found, T_STRING);
+  uint64_t hash;
+  if (Descr* found = find_text(vm, var_text(v), final_len, &hash)) {
+    return Descr::pointer(found, T_STRING);
+  }
   v->set_v(final_len);
-  return link_new(vm, v, final_len, place.prev, key);
+  return link_new(vm, v, final_len, hash);
 }
 
 // --- Keywords -------------------------------------------------------------------------------------
@@ -295,6 +319,8 @@ Descr* merge_lists(Descr* a, Descr* b) {
 }  // namespace
 
 void sort_variables(Vm& vm) {
+  // The chains stop being chains: the index goes, and nothing is looked up again.
+  intern::disable(vm.st);
   Descr* bins = vm.st.bins;
   // One list of every variable with a value, in chain order.
   Descr collected{};

@@ -8,6 +8,7 @@
 #include "interp/interp.h"
 #include "platform/platform.h"
 #include "storage/convert.h"
+#include "storage/intern_index.h"
 #include "storage/storage.h"
 
 namespace pellux {
@@ -38,6 +39,35 @@ inline void check_may_allocate(Vm& vm) {
   error_fatal(vm, 23);
 }
 
+// The block-start map: made by one walk of dynamic storage at the start of a regeneration.
+struct StartMap {
+  uint64_t* bits = nullptr;  // nullptr: no map, step back descriptor by descriptor
+  uint64_t base = 0;
+
+  void build(Storage& st) {
+    bits = st.start_map;
+    if (bits == nullptr) return;
+    base = reinterpret_cast<uint64_t>(st.ws_start);
+    uint64_t slots = static_cast<uint64_t>(st.free_ptr - st.ws_start) / 16;
+    std::memset(bits, 0, ((slots + 63) / 64) * 8);
+    for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
+      uint64_t i = static_cast<uint64_t>(p - st.ws_start) / 16;
+      bits[i / 64] |= uint64_t{1} << (i % 64);
+      p += block_length(reinterpret_cast<Descr*>(p));
+    }
+  }
+
+  // The block containing a descriptor address of dynamic storage.
+  Descr* block_of(uint64_t a) const {
+    if (bits == nullptr) return find_title(a);
+    uint64_t i = (a - base) / 16;
+    uint64_t w = i / 64;
+    uint64_t word = bits[w] & (~uint64_t{0} >> (63 - i % 64));
+    while (word == 0) word = bits[--w];
+    return reinterpret_cast<Descr*>(base + 16 * (w * 64 + 63 - static_cast<uint64_t>(__builtin_clzll(word))));
+  }
+};
+
 // ---------------------------------------------------------------------------------------------
 // Marking.  Reachable blocks are marked and their contents examined through an explicit stack
 // of block addresses kept in the free part of the work space (above the free pointer), so no
@@ -46,6 +76,7 @@ inline void check_may_allocate(Vm& vm) {
 // picks it up later: every block left behind the walk's position lowers `lowest`, and the walk
 // jumps back there.  Marking ends when no marked block is left unscanned.
 struct Marker {
+  const StartMap* map;
   uint8_t* ws;      // work-space start
   uint8_t* free;    // free pointer at entry
   Descr** stack_base;
@@ -71,7 +102,7 @@ struct Marker {
   // examined as roots.
   void examine(const Descr& d) {
     if (!(d.fv & FLAG_POINTER) || !in_dynamic(d.a)) return;
-    Descr* t = find_title(d.a);
+    Descr* t = map->block_of(d.a);
     if (t->fv & FLAG_MARK) return;  // already scanned, stacked or left for the walk
     t->fv |= FLAG_MARK;
     ++new_marks;
@@ -155,9 +186,9 @@ void mark_phase(Vm& vm, Marker& m) {
 }
 
 // Pointer adjustment of one descriptor, once every marked block's title holds its new address.
-inline void adjust(Descr& d, uint64_t lo, uint64_t hi) {
+inline void adjust(Descr& d, const StartMap& map, uint64_t lo, uint64_t hi) {
   if (!(d.fv & FLAG_POINTER) || d.is_title() || d.a < lo || d.a >= hi) return;
-  Descr* t = find_title(d.a);
+  Descr* t = map.block_of(d.a);
   d.a -= reinterpret_cast<uint64_t>(t) - t->a;
 }
 
@@ -232,8 +263,12 @@ bool regenerate_storage(Vm& vm, uint64_t request) {
   uint8_t* const ws = st.ws_start;
   uint8_t* const old_free = st.free_ptr;
 
+  StartMap map;
+  map.build(st);
+
   // 1-2. Marking, with the free part of the work space as the mark stack.
   Marker m;
+  m.map = &map;
   m.ws = ws;
   m.free = old_free;
   uintptr_t stack_start = (reinterpret_cast<uintptr_t>(old_free) + 7) & ~uintptr_t{7};
@@ -259,6 +294,13 @@ bool regenerate_storage(Vm& vm, uint64_t request) {
     p += len;
   }
 
+  // The lookup index follows the variables; its group tails are made again with the chains.
+  const bool indexed = st.index.enabled;
+  if (indexed) {
+    intern::relocate(st);
+    intern::clear_groups(st);
+  }
+
   // 4. Pointer adjustment.
   const uint64_t lo = reinterpret_cast<uint64_t>(ws);
   const uint64_t hi = reinterpret_cast<uint64_t>(old_free);
@@ -269,9 +311,12 @@ bool regenerate_storage(Vm& vm, uint64_t request) {
       Descr* next = var_link(v).ptr();
       if (v->fv & FLAG_MARK) {
         prev->a = v->a;
-        adjust(var_value(v), lo, hi);
-        adjust(var_attr(v), lo, hi);
+        adjust(var_value(v), map, lo, hi);
+        adjust(var_attr(v), map, lo, hi);
         prev = &var_link(v);
+        if (indexed && st.index.enabled) {
+          intern::set_group_tail(st, bin, var_link(v).v(), reinterpret_cast<Descr*>(v->a));
+        }
       }
       v = next;
     }
@@ -281,18 +326,18 @@ bool regenerate_storage(Vm& vm, uint64_t request) {
   for (uint8_t* p = st.static_start; p < st.static_end;) {
     Descr* b = reinterpret_cast<Descr*>(p);
     Descr* end = b + 1 + b->v() / 16;
-    for (Descr* d = b + 1; d < end; ++d) adjust(*d, lo, hi);
+    for (Descr* d = b + 1; d < end; ++d) adjust(*d, map, lo, hi);
     p += b->v() + 16;
   }
   // 4.3 The system stack.
-  for (Descr* d = st.stack.base; d < st.stack.top; ++d) adjust(*d, lo, hi);
+  for (Descr* d = st.stack.base; d < st.stack.top; ++d) adjust(*d, map, lo, hi);
   // 4.4 Ordinary blocks of dynamic storage (natural variables went through their chains).
   for (uint8_t* p = ws; p < old_free;) {
     Descr* b = reinterpret_cast<Descr*>(p);
     uint64_t len = block_length(b);
     if ((b->fv & FLAG_MARK) && !(b->fv & FLAG_STRING)) {
       Descr* end = b + 1 + b->v() / 16;
-      for (Descr* d = b + 1; d < end; ++d) adjust(*d, lo, hi);
+      for (Descr* d = b + 1; d < end; ++d) adjust(*d, map, lo, hi);
     }
     p += len;
   }
@@ -313,6 +358,8 @@ bool regenerate_storage(Vm& vm, uint64_t request) {
     }
     p += len;
   }
+
+  if (st.index.enabled) intern::after_compaction(st);
 
   // 6. Bookkeeping.
   ++st.regen_count;
@@ -525,7 +572,7 @@ const char* check_heap(Vm& vm) {
       last_key = key;
     }
   }
-  return nullptr;
+  return intern::check(st);
 }
 
 void verify_heap(Vm& vm) {

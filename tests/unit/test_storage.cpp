@@ -54,24 +54,33 @@ TEST(StorageBlocks, SizesTitlesAndZeroedBodies) {
 }
 
 TEST(StorageRegeneration, InteriorNameFollowsItsElementWhenTheBlockMoves) {
-  TestVm t;
-  Vm& vm = *t;
-  t.no_stress();
-  allocate_block(vm, 4096, T_ARRAY);  // garbage below, so the array moves down
-  Descr arr = allocate_block(vm, 16 * 12, T_ARRAY);
-  for (int i = 0; i < 12; ++i) arr.ptr()[1 + i] = Descr::integer(100 + i);
-  Descr* element = arr.ptr() + 1 + 7;
-  // Only the NAME holds the array: an interior pointer keeps its whole block alive.
-  Pin name(vm, Descr::make(reinterpret_cast<uint64_t>(element) - 16, FLAG_POINTER, T_NAME));
-  uint64_t old_addr = name->a;
-  regenerate_storage(vm, 0);
-  EXPECT_NE(name->a, old_addr);
-  EXPECT_EQ(reinterpret_cast<Descr*>(name->a + 16)->ival(), 107);
-  Descr* title = find_title(name->a);
-  EXPECT_EQ(title->v(), 16u * 12);
-  EXPECT_EQ(reinterpret_cast<uint64_t>(title), title->a);
-  EXPECT_EQ(title[1].ival(), 100);
-  EXPECT_EQ(check_heap(vm), nullptr);
+  // With the block-start map and, as when its memory is refused, without it.
+  for (bool with_map : {true, false}) {
+    TestVm t;
+    Vm& vm = *t;
+    t.no_stress();
+    uint64_t* map = vm.st.start_map;
+    if (!with_map) vm.st.start_map = nullptr;
+    allocate_block(vm, 4096, T_ARRAY);  // garbage below, so the array moves down
+    const int n = 20000;
+    Descr arr = allocate_block(vm, 16 * n, T_ARRAY);
+    for (int i = 0; i < n; ++i) arr.ptr()[1 + i] = Descr::integer(100 + i);
+    // Only NAMEs hold the array: an interior pointer keeps its whole block alive.
+    Pin near(vm, Descr::make(reinterpret_cast<uint64_t>(arr.ptr() + 1 + 7) - 16, FLAG_POINTER, T_NAME));
+    Pin far(vm, Descr::make(reinterpret_cast<uint64_t>(arr.ptr() + n) - 16, FLAG_POINTER, T_NAME));
+    uint64_t old_addr = near->a;
+    regenerate_storage(vm, 0);
+    EXPECT_NE(near->a, old_addr);
+    EXPECT_EQ(reinterpret_cast<Descr*>(near->a + 16)->ival(), 107);
+    EXPECT_EQ(reinterpret_cast<Descr*>(far->a + 16)->ival(), 100 + n - 1);
+    Descr* title = find_title(near->a);
+    EXPECT_EQ(title, find_title(far->a));
+    EXPECT_EQ(title->v(), 16u * n);
+    EXPECT_EQ(reinterpret_cast<uint64_t>(title), title->a);
+    EXPECT_EQ(title[1].ival(), 100);
+    EXPECT_EQ(check_heap(vm), nullptr);
+    vm.st.start_map = map;
+  }
 }
 
 TEST(StorageRegeneration, ChainsAreWeakForNullUnlabelledVariables) {
@@ -82,7 +91,7 @@ TEST(StorageRegeneration, ChainsAreWeakForNullUnlabelledVariables) {
   uint64_t gone_len = block_length(gone.ptr());
   Descr valued = str(vm, "KEPT_BY_VALUE");
   var_value(valued.ptr()) = Descr::integer(42);
-  Descr labelled = str(vm, "KEPT_AS_LABEL");
+  str(vm, "KEPT_AS_LABEL");
   {
     Descr code = allocate_block(vm, 32, T_CODE);
     code.ptr()[1] = Descr::integer(9);
@@ -199,7 +208,9 @@ TEST(StorageRegeneration, DeepStructuresWithABoundedMarkStack) {
       regenerate_storage(vm, 0);
       ASSERT_EQ(check_heap(vm), nullptr) << cap << " " << descending;
       expect_list(*list, n, descending);
-      if (cap == 0) EXPECT_GT(vm.st.regen_mark_deferrals, 0u);
+      if (cap == 0) {
+        EXPECT_GT(vm.st.regen_mark_deferrals, 0u);
+      }
       // Everything else (the interleaved garbage) went away.
       uint64_t live_after = used(vm);
       regenerate_storage(vm, 0);
@@ -213,7 +224,9 @@ TEST(StorageSoftLimit, FourTimesLiveAndExactFit) {
   TestVm t;
   Vm& vm = *t;
   t.no_stress();
-  if (vm.st.regen_count == 0) EXPECT_EQ(vm.st.soft_limit, vm.st.hard_limit);  // until the first one
+  if (vm.st.regen_count == 0) {
+    EXPECT_EQ(vm.st.soft_limit, vm.st.hard_limit);  // until the first regeneration
+  }
   EXPECT_EQ(vm.st.ws_size % 4096, 0u);
   regenerate_storage(vm, 0);
   uint64_t live = used(vm);

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
+#include <cstdio>
 #include <cstdio>
 #include <cmath>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "builtins/table.h"
+#include "storage/intern_index.h"
 #include "storage/storage.h"
 #include "test_vm.h"
 
@@ -56,6 +59,77 @@ TEST(VariablesHash, ValuesAndTheBytesThatCount) {
     EXPECT_LT(bin, 8192u);
     EXPECT_LT(key, 32768u);
   }
+}
+
+// Numbered texts of one length: the chain hash gives them a handful of chains and keys.
+std::string numbered(int i) {
+  char buf[32];
+  int n = std::snprintf(buf, sizeof buf, "LINE%08d", i);
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+TEST(VariablesInterning, FamiliesOfSimilarTextsStayFastAndOrdered) {
+  TestVm t(64'000'000);
+  Vm& vm = *t;
+  t.no_stress();
+  const int n = 100000;
+  auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < n; ++i) {
+    Descr v = str(vm, numbered(i));
+    var_value(v.ptr()) = Descr::integer(i);
+  }
+  for (int i = 0; i < n; ++i) ASSERT_EQ(var_value(str(vm, numbered(i)).ptr()).ival(), i);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  // Walking the shared chain would take minutes; the index takes well under a second.
+  EXPECT_LT(seconds, 10.0);
+  // The chain of one bin and key still lists its variables in creation order.
+  uint32_t bin, key;
+  hash_text("LINE00000000", 12, &bin, &key);
+  int64_t last = -1, same = 0;
+  for (Descr* v = vm.st.bins[bin].ptr(); v; v = var_link(v).ptr()) {
+    if (var_link(v).v() != key || var_length(v) != 12 || std::memcmp(var_text(v), "LINE", 4) != 0) continue;
+    int64_t value = var_value(v).ival();
+    EXPECT_GT(value, last);
+    last = value;
+    ++same;
+  }
+  EXPECT_GT(same, 1000);
+  regenerate_storage(vm, 0);
+  EXPECT_EQ(check_heap(vm), nullptr);
+  EXPECT_EQ(var_value(lookup_variable(vm, "LINE00054321", 12).ptr()).ival(), 54321);
+}
+
+TEST(VariablesInterning, IndexFollowsDropsAndCanBeSwitchedOff) {
+  TestVm t(16'000'000);
+  Vm& vm = *t;
+  t.no_stress();
+  // Many variables that die at once: the index removes them and is rebuilt.
+  for (int i = 0; i < 20000; ++i) str(vm, numbered(i));
+  Pin kept(vm, str(vm, "KEPT"));
+  uint64_t rebuilds = vm.st.index.rebuilds;
+  regenerate_storage(vm, 0);
+  EXPECT_GT(vm.st.index.rebuilds, rebuilds);
+  EXPECT_EQ(lookup_variable(vm, "LINE00000007", 12), ZERO_DESCR);
+  EXPECT_EQ(lookup_variable(vm, "KEPT", 4), *kept);
+  EXPECT_EQ(check_heap(vm), nullptr);
+
+  // Without the index the chains alone give the same answers, and the variables made
+  // meanwhile join the index when it is rebuilt.
+  intern::disable(vm.st);
+  ASSERT_FALSE(vm.st.index.enabled);
+  EXPECT_EQ(str(vm, "KEPT"), *kept);
+  for (int i = 0; i < 3000; ++i) {
+    Descr v = str(vm, numbered(i));
+    var_value(v.ptr()) = Descr::integer(i);
+  }
+  EXPECT_EQ(var_value(str(vm, numbered(2999)).ptr()).ival(), 2999);
+  regenerate_storage(vm, 0);
+  EXPECT_EQ(check_heap(vm), nullptr);
+  ASSERT_TRUE(intern::rebuild(vm.st));
+  EXPECT_EQ(check_heap(vm), nullptr);
+  for (int i = 0; i < 3000; i += 7) EXPECT_EQ(var_value(str(vm, numbered(i)).ptr()).ival(), i);
+  Descr added = str(vm, "AFTER_REBUILD");
+  EXPECT_EQ(str(vm, "AFTER_REBUILD"), added);
 }
 
 TEST(VariablesInterning, EqualTextsShareOneBlock) {
@@ -373,7 +447,9 @@ TEST(VariablesFunctionNames, BuiltinNamesAndCells) {
     EXPECT_EQ(c[0], *op_descriptor(vm, OP_UNDEFINED));
     EXPECT_EQ(c[1], ZERO_DESCR);
     cells.push_back(c);
-    if (i == 9) EXPECT_EQ(pair_list(vm, SD_FNAMES), fnames);
+    if (i == 9) {
+      EXPECT_EQ(pair_list(vm, SD_FNAMES), fnames);
+    }
   }
   EXPECT_NE(pair_list(vm, SD_FNAMES), fnames);
   EXPECT_EQ(text_of(pair_at(pair_list(vm, SD_FNAMES), 256)[1]), "USER_FN_0");
