@@ -35,6 +35,9 @@ struct CompilerState {
   // address); the unscanned text starts `cursor_offset` bytes after it.
   uint64_t cursor_offset = 0;
   uint64_t cursor_length = 0;
+  // Offset where only blanks remain in the line field (the padding); blank-skipping scans stop
+  // there instead of walking the padding.  All ones when compiling from a string.
+  uint64_t content_end = ~uint64_t{0};
 
   uint32_t break_type = 0;
   int message = 0;              // compile message of the last rejected statement

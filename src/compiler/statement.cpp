@@ -178,10 +178,25 @@ inline Spec cursor_spec(Vm& vm) {
 }
 
 ScanResult scan(Vm& vm, SyntaxTable table, Spec* token) {
+  CompilerState& cc = vm.cc;
   Spec text = cursor_spec(vm);
+  // The tables that only skip blanks (or look for ';') give the same outcome on the line
+  // without its blank padding, which they need not walk.
+  if ((table == SyntaxTable::Break || table == SyntaxTable::RequiredBlank ||
+       table == SyntaxTable::SkipToEnd) &&
+      cc.cursor_offset + cc.cursor_length > cc.content_end) {
+    uint64_t visible = cc.content_end > cc.cursor_offset ? cc.content_end - cc.cursor_offset : 0;
+    text.second.set_v(visible);
+  }
   ScanResult r = syntax_scan(table, text, token);
-  vm.cc.cursor_offset = text.second.a;
-  vm.cc.cursor_length = text.second.v();
+  if (r.outcome == ScanOutcome::RanOut) {
+    cc.cursor_offset += cc.cursor_length;
+    cc.cursor_length = 0;
+  } else {
+    uint64_t consumed = text.second.a - cc.cursor_offset;
+    cc.cursor_offset += consumed;
+    cc.cursor_length -= consumed;
+  }
   return r;
 }
 

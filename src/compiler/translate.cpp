@@ -44,6 +44,20 @@ void number_line(Vm& vm, int64_t number) {
   std::memcpy(vm.cc.left_numbers ? w.image : w.image + RIGHT_FIELD, digits, len);
 }
 
+// Length of a line without its trailing blanks and tabs (records usually arrive padded with
+// blanks to the full width, so the padding is skipped a word at a time).
+uint64_t content_length(const char* line, uint64_t len) {
+  constexpr uint64_t BLANKS = 0x2020202020202020ull;
+  while (len >= 8) {
+    uint64_t word;
+    std::memcpy(&word, line + len - 8, 8);
+    if (word != BLANKS) break;
+    len -= 8;
+  }
+  while (len > 0 && blank(line[len - 1])) --len;
+  return len;
+}
+
 // Reads the next source line into the line field (listing the previous one first).
 void read_line(Vm& vm) {
   list_current_line(vm);
@@ -53,6 +67,7 @@ void read_line(Vm& vm) {
   if (o != ReadOutcome::Record) error_fatal(vm, 11);
   if (len > LINE_WIDTH) len = LINE_WIDTH;
   std::memset(w.line() + len, ' ', LINE_WIDTH - len);
+  vm.cc.content_end = content_length(w.line(), len);
   vm.cc.line_listed = false;
   set_cursor_to_line(vm, 0);
 }
@@ -179,6 +194,7 @@ void close_compilation(Vm& vm) {
   sys(vm, SD_CC_BASE) = ZERO_DESCR;
   sys(vm, SD_CC_LABEL) = ZERO_DESCR;
   sys(vm, SD_CC_LINE) = ZERO_DESCR;
+  vm.cc.content_end = ~uint64_t{0};
   vm.cc.compile_offset = 0;
   vm.cc.stmt_start = 0;
   vm.cc.cursor_offset = 0;
@@ -197,6 +213,7 @@ void set_cursor_to_string(Vm& vm, const Descr& str) {
     vm.cc.cursor_offset = VAR_HEADER;
     vm.cc.cursor_length = string_length(str);
   }
+  vm.cc.content_end = ~uint64_t{0};
   compiler_work(vm).text_exhausted = false;
 }
 
@@ -207,9 +224,7 @@ void list_current_line(Vm& vm) {
   vm.cc.line_listed = true;
   if (!vm.cc.listing || vm.cc.source_unit == 0) return;
   CompilerWork& w = compiler_work(vm);
-  uint64_t len = IMAGE_WIDTH;
-  while (len > 0 && blank(w.image[len - 1])) --len;
-  write_record(vm, 6, w.image, len);
+  write_record(vm, 6, w.image, content_length(w.image, IMAGE_WIDTH));
 }
 
 bool end_of_line(Vm& vm) {
