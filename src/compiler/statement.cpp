@@ -633,7 +633,8 @@ Body statement_body(Vm& vm) {
     if (end) return Body::End;
   }
 
-  if (!required_blank(vm)) return fail(vm, MSG_LABEL), Body::Error;
+  // A label ends at a blank, a tab or ';', so this cannot fail unless the tables are wrong.
+  if (!required_blank(vm)) error_fatal(vm, 17);
   if (cc.break_type == BRK_END) return Body::Next;
 
   emit(vm, op_instruction(vm, OP_STATEMENT, 1));
