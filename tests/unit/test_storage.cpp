@@ -61,6 +61,7 @@ TEST(StorageRegeneration, InteriorNameFollowsItsElementWhenTheBlockMoves) {
     t.no_stress();
     uint64_t* map = vm.st.start_map;
     if (!with_map) vm.st.start_map = nullptr;
+    regenerate_storage(vm, 1 << 20);    // room for what follows without regenerating
     allocate_block(vm, 4096, T_ARRAY);  // garbage below, so the array moves down
     const int n = 20000;
     Descr arr = allocate_block(vm, 16 * n, T_ARRAY);
