@@ -103,6 +103,7 @@ struct Storage {
   uint64_t bytes_available = 0;
   uint64_t stress_period = 0;   // collector-stress build: regenerate every N allocations
   uint64_t stress_counter = 0;
+  uint64_t stress_regen_count = 0;  // those extra regenerations (not in regen_count)
 
   // Static area: titled blocks laid end to end in a memory area outside the work space.
   uint8_t* static_start = nullptr;

@@ -38,6 +38,9 @@ Descr allocate_block(Vm& vm, uint64_t body, uint64_t type);
 void shrink_last_block(Vm& vm, Descr* block, uint64_t body);
 // One regeneration for a request of `request` bytes; true when more than that is free after.
 bool regenerate_storage(Vm& vm, uint64_t request);
+// The extra regeneration of the collector-stress build: moves everything, but is not counted
+// and leaves the soft limit and the statistics figures as they were.
+void stress_regenerate(Vm& vm);
 // Regenerates, then succeeds when n <= bytes available (returned in *available).
 bool collect_storage(Vm& vm, int64_t n, int64_t* available);
 // Title of the block containing the address (steps back 16 bytes at a time to a title).  The

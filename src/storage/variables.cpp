@@ -119,14 +119,13 @@ void make_room_for_variable(Vm& vm, uint64_t body) {
   if (st.no_alloc_depth > 0) storage_fault("allocation inside a no-allocation region");
 #endif
   uint64_t need = body + 16;
-  bool fits = need <= room_below_soft_limit(vm);
 #ifdef PELLUX_GC_STRESS
   if (++st.stress_counter >= st.stress_period) {
     st.stress_counter = 0;
-    fits = false;
+    stress_regenerate(vm);
   }
 #endif
-  if (fits) return;
+  if (need <= room_below_soft_limit(vm)) return;
   int64_t available = 0;
   if (!collect_storage(vm, static_cast<int64_t>(body), &available)) error_fatal(vm, 20);
   if (need > room_below_soft_limit(vm)) {

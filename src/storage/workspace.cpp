@@ -203,9 +203,9 @@ Descr allocate_block(Vm& vm, uint64_t body, uint64_t type) {
   body = (body + 15) & ~uint64_t{15};  // a body is always whole descriptors
   uint64_t need = body + 16;
 #ifdef PELLUX_GC_STRESS
-  if (++st.stress_counter >= st.stress_period && st.ws_start != nullptr) {
+  if (++st.stress_counter >= st.stress_period) {
     st.stress_counter = 0;
-    regenerate_storage(vm, need);
+    stress_regenerate(vm);
   }
 #endif
   if (need > static_cast<uint64_t>(st.soft_limit - st.free_ptr)) {
@@ -253,7 +253,12 @@ bool in_storage(const Vm& vm, uint64_t addr) {
 
 // --- Regeneration -----------------------------------------------------------------------------------
 
-bool regenerate_storage(Vm& vm, uint64_t request) {
+namespace {
+
+// One regeneration.  `counted` is false for the extra regenerations of the collector-stress
+// build: they move everything like any other but leave the count, the soft limit and the
+// figures of the statistics alone, so that a program reports what it would in any build.
+bool regenerate(Vm& vm, uint64_t request, bool counted) {
   Storage& st = vm.st;
   if (st.in_regeneration) internal_fault("storage regeneration entered recursively");
   if (st.ws_start == nullptr) return false;
@@ -361,9 +366,18 @@ bool regenerate_storage(Vm& vm, uint64_t request) {
 
   if (st.index.enabled) intern::after_compaction(st);
 
+  st.free_ptr = target;
+  if (!counted) {
+    ++st.stress_regen_count;
+    st.in_regeneration = false;
+#ifdef PELLUX_GC_STRESS
+    verify_heap(vm);
+#endif
+    return static_cast<uint64_t>(st.hard_limit - target) > request;
+  }
+
   // 6. Bookkeeping.
   ++st.regen_count;
-  st.free_ptr = target;
   st.bytes_reclaimed = static_cast<uint64_t>(old_free - target);
   st.bytes_available = static_cast<uint64_t>(st.hard_limit - target);
 
@@ -384,6 +398,14 @@ bool regenerate_storage(Vm& vm, uint64_t request) {
 #endif
   // 8.
   return st.bytes_available > request;
+}
+
+}  // namespace
+
+bool regenerate_storage(Vm& vm, uint64_t request) { return regenerate(vm, request, true); }
+
+void stress_regenerate(Vm& vm) {
+  if (vm.st.ws_start != nullptr) regenerate(vm, 0, false);
 }
 
 bool collect_storage(Vm& vm, int64_t n, int64_t* available) {

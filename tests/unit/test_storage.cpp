@@ -253,6 +253,27 @@ TEST(StorageSoftLimit, FourTimesLiveAndExactFit) {
   EXPECT_EQ(vm.st.soft_limit, vm.st.hard_limit);
 }
 
+TEST(StorageSoftLimit, StressRegenerationIsNotCounted) {
+  TestVm t;
+  Vm& vm = *t;
+  t.no_stress();
+  regenerate_storage(vm, 0);
+  uint64_t count = vm.st.regen_count;
+  uint8_t* soft = vm.st.soft_limit;
+  uint64_t reclaimed = vm.st.bytes_reclaimed;
+  Pin keep(vm, allocate_block(vm, 32, T_ARRAY));
+  keep->ptr()[2] = Descr::integer(8);
+  allocate_block(vm, 3200, T_ARRAY);
+  uint8_t* before = vm.st.free_ptr;
+  stress_regenerate(vm);
+  EXPECT_EQ(vm.st.free_ptr, before - 3216);  // the garbage went
+  EXPECT_EQ(keep->ptr()[2].ival(), 8);
+  EXPECT_EQ(vm.st.regen_count, count);
+  EXPECT_EQ(vm.st.soft_limit, soft);
+  EXPECT_EQ(vm.st.bytes_reclaimed, reclaimed);
+  EXPECT_EQ(check_heap(vm), nullptr);
+}
+
 TEST(StorageSoftLimit, AllocationRegeneratesOnceAndReclaims) {
   TestVm t(1'000'000);
   Vm& vm = *t;
