@@ -392,5 +392,33 @@ TEST(StorageDeathTest, SystemStackOverflowIsFatal) {
       exit_code_nonzero, "");
 }
 
+#ifndef NDEBUG
+TEST(StorageDeathTest, MisusedPinsAndAllocationGuardsAreCaught) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_DEATH(
+      {
+        TestVm t;
+        auto* outer = new Pin(*t, Descr::integer(1));
+        Pin inner(*t, Descr::integer(2));
+        delete outer;  // released before the pin taken after it
+      },
+      "pins released out of order");
+  EXPECT_DEATH(
+      {
+        TestVm t;
+        NoAllocGuard guard(*t);
+        allocate_block(*t, 16, T_ARRAY);
+      },
+      "no-allocation region");
+  EXPECT_DEATH(
+      {
+        TestVm t;
+        reserve_string(*t, 10);
+        allocate_block(*t, 16, T_ARRAY);
+      },
+      "between reserve_string and finish_string");
+}
+#endif
+
 }  // namespace
 }  // namespace pellux
