@@ -406,6 +406,8 @@ bool start_signal_thread(void (*on_event)(void*), void* arg) {
 
 // --- Process -----------------------------------------------------------------------------------------
 
-void exit_process(int code) { _exit(code); }
+// A POSIX exit status keeps only its low 8 bits, so a code of 256 would read as success: codes
+// above 255 are reported as 255.
+void exit_process(int code) { _exit(code < 0 ? 0 : code > 255 ? 255 : code); }
 
 }  // namespace pellux::platform

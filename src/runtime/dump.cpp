@@ -17,7 +17,7 @@ namespace {
 
 // One dump line: name, " = ", and the value text between apostrophes.
 char g_line[DUMP_LINE_LIMIT + 16];
-char g_number[64];
+char g_number[REAL_TEXT_MAX];
 
 void write_to_output(void* context, const char* text, uint64_t len) {
   // A failed write does not stop the dump.

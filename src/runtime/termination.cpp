@@ -139,7 +139,7 @@ uint64_t format_report(const Vm& vm, const char* tmpl, std::initializer_list<Rep
       }
       uint64_t bits;
       std::memcpy(&bits, &v, sizeof bits);
-      char text[64], shortened[64];
+      char text[REAL_TEXT_MAX], shortened[REAL_TEXT_MAX];
       int64_t fltsig = vm.st.ukw ? ukw_int(vm, K_FLTSIG) : 14;
       int64_t fltdec = vm.st.ukw ? ukw_int(vm, K_FLTDEC) : 12;
       uint64_t n = format_real(bits, fltsig, fltdec, text);
