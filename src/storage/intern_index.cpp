@@ -15,11 +15,21 @@ namespace pellux::intern {
 
 namespace {
 
+// Calls f(bin) for every chain whose used bit is set.
+template <typename F>
+void for_used_bins(const Storage& st, F&& f) {
+  for (uint64_t w = 0; w < BIN_COUNT / 64; ++w) {
+    for (uint64_t bits = st.bins_used[w]; bits != 0; bits &= bits - 1) {
+      f(w * 64 + static_cast<uint64_t>(__builtin_ctzll(bits)));
+    }
+  }
+}
+
 constexpr uint64_t EMPTY = 0;
 constexpr uint64_t REMOVED = 1;
 constexpr uint64_t ADDR_MASK = (uint64_t{1} << 48) - 1;
 constexpr uint64_t MIN_SLOTS = 4096;
-constexpr uint64_t MIN_GROUPS = 4096;
+constexpr uint64_t MIN_GROUPS = 2048;
 
 inline uint64_t mix(uint64_t h) {
   h ^= h >> 33;
@@ -101,6 +111,8 @@ bool resize_groups(Storage& st, uint64_t want) {
   return true;
 }
 
+bool rebuild_slots(Storage& st);
+
 }  // namespace
 
 uint64_t text_hash(const char* s, uint64_t n) {
@@ -163,9 +175,9 @@ Descr* find(const Storage& st, const char* s, uint64_t n, uint64_t hash) {
 void insert(Storage& st, Descr* var, uint64_t hash) {
   InternIndex& ix = st.index;
   if ((ix.live + ix.removed + 1) * 2 > ix.mask + 1) {
-    // Grow (or clear out removals): the variable is already in its chain, so the rebuild
-    // takes it in with the others.
-    if (!rebuild(st)) disable(st);
+    // Grow (or clear out removals): the variable is already below the free pointer, so the
+    // rebuild takes it in with the others.
+    if (!rebuild_slots(st)) disable(st);
     return;
   }
   for (uint64_t i = hash & ix.mask;; i = (i + 1) & ix.mask) {
@@ -230,57 +242,84 @@ void clear_groups(Storage& st) {
 void after_compaction(Storage& st) {
   InternIndex& ix = st.index;
   if (ix.removed * 4 > ix.mask + 1 || (ix.mask + 1 > MIN_SLOTS && ix.live * 16 < ix.mask + 1)) {
-    if (!rebuild(st)) disable(st);
+    if (!rebuild_slots(st)) disable(st);
   }
 }
 
-bool rebuild(Storage& st) {
+namespace {
+
+// The index slots made again from the work space, walked in address order (every natural
+// variable below the free pointer is in its chain; a linear walk reads the texts in memory
+// order instead of chasing the chains).  The group tails are left as they are.
+bool rebuild_slots(Storage& st) {
   InternIndex& ix = st.index;
-  if (st.bins == nullptr) return false;
-  uint64_t count = 0, groups = 0;
-  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
-    uint64_t last = ~uint64_t{0};
-    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
-      ++count;
-      if (var_link(v).v() != last) ++groups;
-      last = var_link(v).v();
-    }
+  uint64_t count = 0;
+  for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
+    auto* t = reinterpret_cast<Descr*>(p);
+    count += (t->fv & FLAG_STRING) != 0;
+    p += block_length(t);
   }
-  // Room for the variables to double before the next rebuild, at half load.  Tables of the
-  // right size are cleared and used again.
+  // Room for the variables to double before the next rebuild, at half load.  A table of the
+  // right size is cleared and used again.
   uint64_t cap = pow2_at_least(4 * count + 4);
   if (cap < MIN_SLOTS) cap = MIN_SLOTS;
-  uint64_t gcap = pow2_at_least(4 * groups + 4);
-  if (gcap < MIN_GROUPS) gcap = MIN_GROUPS;
-  bool same_slots = ix.slots != nullptr && cap == ix.mask + 1;
-  bool same_groups = ix.groups != nullptr && gcap == ix.group_mask + 1;
-  uint64_t* slots = same_slots ? ix.slots : obtain<uint64_t>(cap);
+  bool same = ix.slots != nullptr && cap == ix.mask + 1;
+  uint64_t* slots = same ? ix.slots : obtain<uint64_t>(cap);
   if (slots == nullptr) return false;
-  auto* group_table = same_groups ? ix.groups : obtain<InternIndex::Group>(gcap);
-  if (group_table == nullptr) {
-    if (!same_slots) platform::area_release(slots, cap * sizeof(uint64_t));
-    return false;
-  }
-  if (same_slots) std::memset(slots, 0, cap * sizeof(uint64_t));
-  if (same_groups) std::memset(static_cast<void*>(group_table), 0, gcap * sizeof(InternIndex::Group));
-  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
-    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
+  if (same) std::memset(slots, 0, cap * sizeof(uint64_t));
+  for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
+    auto* v = reinterpret_cast<Descr*>(p);
+    if (v->fv & FLAG_STRING) {
       uint64_t h = text_hash(var_text(v), var_length(v));
       put_slot(slots, cap - 1, tag_of(h) | reinterpret_cast<uint64_t>(v), h);
-      put_group(group_table, gcap - 1, group_id(b, var_link(v).v()), v);
     }
+    p += block_length(v);
   }
-  if (!same_slots) free_slots(st);
-  if (!same_groups) free_groups(st);
+  if (!same) free_slots(st);
   ix.slots = slots;
   ix.mask = cap - 1;
   ix.live = count;
   ix.removed = 0;
-  ix.groups = group_table;
+  ++ix.rebuilds;
+  return true;
+}
+
+// The group tails made again from the chains.
+bool rebuild_groups(Storage& st) {
+  InternIndex& ix = st.index;
+  uint64_t groups = 0;
+  for_used_bins(st, [&](uint64_t b) {
+    uint64_t last = ~uint64_t{0};
+    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
+      if (var_link(v).v() != last) ++groups;
+      last = var_link(v).v();
+    }
+  });
+  uint64_t gcap = pow2_at_least(4 * groups + 4);
+  if (gcap < MIN_GROUPS) gcap = MIN_GROUPS;
+  auto* table = obtain<InternIndex::Group>(gcap);
+  if (table == nullptr) return false;
+  for_used_bins(st, [&](uint64_t b) {
+    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
+      put_group(table, gcap - 1, group_id(b, var_link(v).v()), v);
+    }
+  });
+  free_groups(st);
+  ix.groups = table;
   ix.group_mask = gcap - 1;
   ix.group_live = groups;
-  ix.enabled = true;
-  ++ix.rebuilds;
+  return true;
+}
+
+}  // namespace
+
+bool rebuild(Storage& st) {
+  if (st.bins == nullptr || st.ws_start == nullptr) return false;
+  if (!rebuild_groups(st) || !rebuild_slots(st)) {
+    release(st);
+    return false;
+  }
+  st.index.enabled = true;
   return true;
 }
 

@@ -25,12 +25,14 @@ void set_group_tail(Storage& st, uint64_t bin, uint64_t key, Descr* var);
 
 // Regeneration: after the new addresses are known and before compaction, entries take the
 // new addresses of marked variables and the others are removed; the group tails are made again
-// while the chains are rebuilt; after compaction the index is rebuilt when removals pile up.
+// while the chains are rebuilt; after compaction (free pointer set) the slots are made again
+// when removals pile up.
 void relocate(Storage& st);
 void clear_groups(Storage& st);
 void after_compaction(Storage& st);
 
-// Makes the index again from the chains (also switches it on); false when memory is refused.
+// Makes the index again from the chains and the work space (also switches it on); false, with
+// the index off, when memory is refused.
 bool rebuild(Storage& st);
 
 // Consistency with the chains (the heap verifier); nullptr when sound.

@@ -111,6 +111,9 @@ struct Storage {
   uint8_t* static_limit = nullptr;  // end of the memory area
 
   Descr* bins = nullptr;  // 8192 chain heads (+1 spare), a permanently marked block
+  // One bit per chain that may be non-empty (every non-empty chain has its bit), so that
+  // regeneration visits only the chains in use.
+  uint64_t bins_used[8192 / 64] = {};
   Descr* sys = nullptr;   // system descriptors, indexed by SysSlot
   Descr* ukw = nullptr;   // unprotected keyword pair list body: value of keyword k at ukw[2k]
   Descr* pkw = nullptr;   // protected keyword pair list body: value of keyword k at pkw[2k]

@@ -89,6 +89,7 @@ Descr link_new(Vm& vm, Descr* v, uint64_t len, uint64_t hash) {
   Descr* prev = insertion_link(vm, bin, key);
   var_link(v) = Descr::make(prev->a, 0, key);
   prev->a = reinterpret_cast<uint64_t>(v);
+  st.bins_used[bin / 64] |= uint64_t{1} << (bin % 64);
   st.free_ptr += VAR_HEADER + padded;
   if (st.index.enabled) {
     intern::insert(st, v, hash);
@@ -367,6 +368,8 @@ void sort_variables(Vm& vm) {
     list = result_head.ptr();
   }
   bins[0].a = reinterpret_cast<uint64_t>(list);
+  for (uint64_t& w : vm.st.bins_used) w = 0;
+  vm.st.bins_used[0] = 1;
 }
 
 }  // namespace pellux

@@ -132,6 +132,31 @@ struct Marker {
   }
 };
 
+// The chains whose bits are set, in bin order.
+struct UsedBins {
+  const Storage& st;
+  struct It {
+    const uint64_t* words;
+    uint64_t w, bits;
+    uint64_t operator*() const { return w * 64 + static_cast<uint64_t>(__builtin_ctzll(bits)); }
+    void settle() {
+      while (bits == 0 && ++w < BIN_COUNT / 64) bits = words[w];
+    }
+    It& operator++() {
+      bits &= bits - 1;
+      settle();
+      return *this;
+    }
+    bool operator!=(const It& o) const { return w != o.w || bits != o.bits; }
+  };
+  It begin() const {
+    It it{st.bins_used, 0, st.bins_used[0]};
+    it.settle();
+    return it;
+  }
+  It end() const { return It{st.bins_used, BIN_COUNT / 64, 0}; }
+};
+
 inline bool chain_root(Descr* var) {
   return !(var_value(var) == NULL_STRING && var_attr(var) == ZERO_DESCR);
 }
@@ -139,11 +164,11 @@ inline bool chain_root(Descr* var) {
 void mark_phase(Vm& vm, Marker& m) {
   Storage& st = vm.st;
   // Everything marked from the roots is "behind" a walk that has not started yet.
-  m.walk_pos = st.hard_limit + 1;
+  m.walk_pos = st.hard_limit;
   m.lowest = nullptr;
 
   // Chains: weak references; a variable that is null-valued and not a label is no root.
-  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
+  for (uint64_t b : UsedBins(st)) {
     for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
       if (!chain_root(v) || (v->fv & FLAG_MARK)) continue;
       v->fv |= FLAG_MARK;
@@ -223,8 +248,8 @@ Descr allocate_block(Vm& vm, uint64_t body, uint64_t type) {
 void shrink_last_block(Vm& vm, Descr* block, uint64_t body) {
   Storage& st = vm.st;
   uint64_t old_body = block->v();
+  body = (body + 15) & ~uint64_t{15};  // whole descriptors: what is in use stays
   if (body >= old_body) return;
-  body &= ~uint64_t{15};
   uint8_t* old_end = reinterpret_cast<uint8_t*>(block) + 16 + old_body;
   uint8_t* new_end = reinterpret_cast<uint8_t*>(block) + 16 + body;
   block->set_v(body);
@@ -310,7 +335,7 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   const uint64_t lo = reinterpret_cast<uint64_t>(ws);
   const uint64_t hi = reinterpret_cast<uint64_t>(old_free);
   // 4.1 Chains: unmarked variables are dropped; links take the new addresses.
-  for (uint64_t bin = 0; bin < BIN_COUNT; ++bin) {
+  for (uint64_t bin : UsedBins(st)) {
     Descr* prev = &st.bins[bin];
     for (Descr* v = prev->ptr(); v != nullptr;) {
       Descr* next = var_link(v).ptr();
@@ -326,6 +351,7 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
       v = next;
     }
     prev->a = 0;
+    if (st.bins[bin].a == 0) st.bins_used[bin / 64] &= ~(uint64_t{1} << (bin % 64));
   }
   // 4.2 The static area.
   for (uint8_t* p = st.static_start; p < st.static_end;) {
@@ -364,9 +390,9 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
     p += len;
   }
 
+  st.free_ptr = target;
   if (st.index.enabled) intern::after_compaction(st);
 
-  st.free_ptr = target;
   if (!counted) {
     ++st.stress_regen_count;
     st.in_regeneration = false;
@@ -581,6 +607,9 @@ const char* check_heap(Vm& vm) {
   }
   for (uint64_t b = 0; b < BIN_COUNT; ++b) {
     uint64_t last_key = 0;
+    if (st.bins[b].a != 0 && !((st.bins_used[b / 64] >> (b % 64)) & 1)) {
+      return "non-empty hash chain not marked as used";
+    }
     for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
       uint64_t a = reinterpret_cast<uint64_t>(v);
       if (a < reinterpret_cast<uint64_t>(st.ws_start) || a >= reinterpret_cast<uint64_t>(st.free_ptr) ||
