@@ -145,6 +145,7 @@ struct Storage {
   uint64_t bins_area_size = 0;
 
   InternIndex index;
+  bool chains_sorted = false;  // sort_variables has merged the chains (termination only)
 
   SysStack stack;
   bool initialised = false;  // start-up initialisation of the tables has finished

@@ -321,6 +321,7 @@ Descr* merge_lists(Descr* a, Descr* b) {
 void sort_variables(Vm& vm) {
   // The chains stop being chains: the index goes, and nothing is looked up again.
   intern::disable(vm.st);
+  vm.st.chains_sorted = true;
   Descr* bins = vm.st.bins;
   // One list of every variable with a value, in chain order.
   Descr collected{};

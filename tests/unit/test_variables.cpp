@@ -494,6 +494,15 @@ TEST(VariablesClearAndSort, ClearKeepsLabelsAndKeywordsSortOrdersByText) {
   std::vector<std::string> want{"A", "B", "a", "aa", "ab", "abc", "b", "\xff"};
   EXPECT_EQ(order, want);
   for (uint64_t b = 1; b < BIN_COUNT; ++b) EXPECT_EQ(vm.st.bins[b].a, 0u);
+  // The dump goes on formatting values, which may allocate and regenerate: the merged list
+  // survives that.
+  Descr made = str(vm, "MADE_DURING_THE_DUMP");
+  var_value(made.ptr()) = Descr::integer(4);
+  regenerate_storage(vm, 0);
+  EXPECT_EQ(check_heap(vm), nullptr);
+  order.clear();
+  for (Descr* v = vm.st.bins[0].ptr(); v; v = var_link(v).ptr()) order.emplace_back(var_text(v), var_length(v));
+  EXPECT_EQ(order, want);
 }
 
 }  // namespace
