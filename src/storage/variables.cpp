@@ -98,7 +98,7 @@ Descr link_new(Vm& vm, Descr* v, uint64_t len, uint64_t hash) {
   return Descr::pointer(v, T_STRING);
 }
 
-[[noreturn]] void storage_fault(const char* what) {
+[[noreturn, maybe_unused]] void storage_fault(const char* what) {
   platform::diag_write("#### ");
   platform::diag_write(what);
   platform::diag_write("\r\n");
