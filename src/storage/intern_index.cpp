@@ -235,6 +235,18 @@ void relocate(Storage& st) {
 
 void clear_groups(Storage& st) {
   InternIndex& ix = st.index;
+  // The tails are made again for the surviving variables only (relocate has just counted
+  // them).  A table far larger than they need, left by a burst of short-lived strings, is given
+  // back instead of cleared, so this step costs what the survivors need.
+  uint64_t want = pow2_at_least(2 * ix.live + 2 < MIN_GROUPS ? MIN_GROUPS : 2 * ix.live + 2);
+  if (want * 4 <= ix.group_mask + 1) {
+    if (auto* fresh = obtain<InternIndex::Group>(want)) {
+      free_groups(st);
+      ix.groups = fresh;
+      ix.group_mask = want - 1;
+      return;
+    }
+  }
   std::memset(static_cast<void*>(ix.groups), 0, (ix.group_mask + 1) * sizeof(InternIndex::Group));
   ix.group_live = 0;
 }
