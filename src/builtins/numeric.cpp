@@ -58,6 +58,20 @@ inline Exit succeed_null(Vm& vm) {
 }
 inline Exit predicate(Vm& vm, bool holds) { return holds ? succeed_null(vm) : X_FAIL; }
 
+// The six comparison predicates, on integers or on ordered reals.
+template <typename T>
+Exit compare(Vm& vm, int op, T x, T y) {
+  switch (op) {
+    case AR_EQ: return predicate(vm, x == y);
+    case AR_NE: return predicate(vm, x != y);
+    case AR_GT: return predicate(vm, x > y);
+    case AR_GE: return predicate(vm, x >= y);
+    case AR_LT: return predicate(vm, x < y);
+    case AR_LE: return predicate(vm, x <= y);
+    default: return error_stmt(vm, 5);
+  }
+}
+
 Exit integer_operation(Vm& vm, int op, int64_t x, int64_t y) {
   int64_t r;
   bool ok;
@@ -70,12 +84,8 @@ Exit integer_operation(Vm& vm, int op, int64_t x, int64_t y) {
     case AR_REMDR: ok = int_remdr(x, y, &r); break;
     case AR_MAX: ok = true; r = x >= y ? x : y; break;
     case AR_MIN: ok = true; r = x < y ? x : y; break;
-    case AR_EQ: return predicate(vm, x == y);
-    case AR_NE: return predicate(vm, x != y);
-    case AR_GT: return predicate(vm, x > y);
-    case AR_GE: return predicate(vm, x >= y);
-    case AR_LT: return predicate(vm, x < y);
-    case AR_LE: return predicate(vm, x <= y);
+    case AR_EQ: case AR_NE: case AR_GT: case AR_GE: case AR_LT: case AR_LE:
+      return compare(vm, op, x, y);
     default: return error_stmt(vm, 5);
   }
   if (!ok) return error_stmt(vm, 2);
@@ -111,15 +121,7 @@ Exit real_operation(Vm& vm, int op, const Descr& a, const Descr& b) {
   }
   // Comparisons: a NaN on either side cannot be ordered.
   if (std::isnan(x) || std::isnan(y)) error_fatal(vm, 29);
-  switch (op) {
-    case AR_EQ: return predicate(vm, x == y);
-    case AR_NE: return predicate(vm, x != y);
-    case AR_GT: return predicate(vm, x > y);
-    case AR_GE: return predicate(vm, x >= y);
-    case AR_LT: return predicate(vm, x < y);
-    case AR_LE: return predicate(vm, x <= y);
-    default: return error_stmt(vm, 5);
-  }
+  return compare(vm, op, x, y);
 }
 
 }  // namespace
