@@ -181,6 +181,21 @@ UnitRecord* bind_from_command_line(Vm& vm, int unit, const char* name, uint64_t 
   return u;
 }
 
+// The end of a file item: the name runs from `start` to the cursor; a name too long fails the
+// item (the cursor goes back to `save`), otherwise the unit is bound and its attributes follow.
+bool finish_file_item(Vm& vm, Cursor& c, int unit, uint64_t start, uint64_t save, bool reset) {
+  uint64_t len = c.pos - start;
+  if (len > UNIT_NAME_MAX) {
+    c.pos = save;
+    return false;
+  }
+  c.reach();
+  c.seps();
+  UnitRecord* u = bind_from_command_line(vm, unit, c.s + start, len, reset);
+  match_attributes(c, u);
+  return true;
+}
+
 // "-" 1 to 3 digits, separators, a file name running to the next NUL, attributes.
 bool match_unit_file(Vm& vm, Cursor& c) {
   uint64_t save = c.pos;
@@ -192,16 +207,7 @@ bool match_unit_file(Vm& vm, Cursor& c) {
   }
   uint64_t start = c.pos;
   while (!c.at_end() && c.s[c.pos] != 0) ++c.pos;
-  uint64_t len = c.pos - start;
-  if (len > UNIT_NAME_MAX) {
-    c.pos = save;
-    return false;
-  }
-  c.reach();
-  c.seps();
-  UnitRecord* u = bind_from_command_line(vm, static_cast<int>(unit), c.s + start, len, true);
-  match_attributes(c, u);
-  return true;
+  return finish_file_item(vm, c, static_cast<int>(unit), start, save, true);
 }
 
 // A name up to the next separator, bound to unit 5 (flag word not reset), then attributes.
@@ -212,16 +218,7 @@ bool match_implicit_file(Vm& vm, Cursor& c) {
   uint64_t save = c.pos;
   uint64_t start = c.pos;
   while (!c.at_end() && !c.is_sep(c.s[c.pos])) ++c.pos;
-  uint64_t len = c.pos - start;
-  if (len > UNIT_NAME_MAX) {
-    c.pos = save;
-    return false;
-  }
-  c.reach();
-  c.seps();
-  UnitRecord* u = bind_from_command_line(vm, 5, c.s + start, len, false);
-  match_attributes(c, u);
-  return true;
+  return finish_file_item(vm, c, 5, start, save, false);
 }
 
 }  // namespace
