@@ -6,7 +6,7 @@ namespace pellux {
 const BuiltinDef BUILTINS[BUILTIN_COUNT] = {
     {"AND", nullptr, 2, true, bi_AND},
     {"ANY", nullptr, 1, true, bi_ANY},
-    {"APPLY", nullptr, 1, true, bi_APPLY},
+    {"APPLY", nullptr, 1, true, bi_APPLY, true},
     {"ARBNO", nullptr, 1, true, bi_ARBNO},
     {"ARG", nullptr, 2, true, bi_ARG},
     {"ARRAY", nullptr, 2, true, bi_ARRAY},

@@ -12,7 +12,10 @@ struct BuiltinDef {
   int nargs;
   bool lower_case;    // also known by the lower-case spelling
   Proc proc;
+  bool any_count = false;  // the descriptor accepts any argument count (APPLY)
 };
+// Index of ITEM in the table: element references call its private descriptor.
+inline constexpr int BUILTIN_ITEM = 42;
 
 inline constexpr int BUILTIN_COUNT = 128;
 extern const BuiltinDef BUILTINS[BUILTIN_COUNT];

@@ -47,7 +47,6 @@ struct CompilerState {
   // Operator records in the static area (compiler_prepare).
   Descr* binary_records = nullptr;
   Descr* unary_records = nullptr;
-  Descr* item_cell = nullptr;     // function cell of ITEM, the reference operation
 
   std::unique_ptr<CompilerWork, CompilerWorkDeleter> work;
 };

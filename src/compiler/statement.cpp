@@ -7,6 +7,7 @@
 // points into the work space sits on the system stack until the statement is written.
 #include <cstring>
 
+#include "builtins/table.h"
 #include "compiler/internal.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
@@ -257,13 +258,9 @@ void pad_call(Vm& vm, int call) {
     attach(vm, call, literal_node(vm, NULL_STRING));
 }
 
-Descr* item_cell(Vm& vm) {
-  if (!vm.cc.item_cell) {
-    Descr name = make_variable(vm, "ITEM");
-    vm.cc.item_cell = function_cell(vm, name, true);
-  }
-  return vm.cc.item_cell;
-}
+// Element references call ITEM's private descriptor, not the cell of the name ITEM, so that
+// a program may define a function of that name without changing what A<I> means.
+Descr* item_cell(Vm& vm) { return vm.st.builtin_fds + 2 * BUILTIN_ITEM; }
 
 // The expression parser.  With `element_only` the outermost level parses one element (the
 // subject) instead of an expression.

@@ -84,20 +84,6 @@ Exit concat_pair(Vm& vm, const Descr& l, const Descr& r) {
 
 namespace {
 
-// Restores the system stack to where it was, whatever way the procedure leaves.
-class StackMark {
- public:
-  explicit StackMark(Vm& vm) : vm_(vm), mark_(vm.st.stack.top) {}
-  ~StackMark() { vm_.st.stack.top = mark_; }
-  StackMark(const StackMark&) = delete;
-  StackMark& operator=(const StackMark&) = delete;
-  Descr* base() const { return mark_; }
-
- private:
-  Vm& vm_;
-  Descr* mark_;
-};
-
 // True for an instruction that is this same concatenation with its two operands.
 inline bool is_concat_instruction(const Descr& d) {
   if (!d.has(FLAG_FUNCTION) || d.v() != 2) return false;

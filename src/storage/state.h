@@ -1,6 +1,9 @@
 // Storage registers, the static area and the system stack: the storage part of the Vm.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 #include "storage/descr.h"
 
@@ -88,6 +91,12 @@ struct InternIndex {
   uint64_t rebuilds = 0;
 };
 
+// Hash of a function name's text, usable with string_view keys without making a string.
+struct NameHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
 struct Storage {
   // Work space registers.
   uint8_t* ws_start = nullptr;
@@ -117,7 +126,10 @@ struct Storage {
   Descr* sys = nullptr;   // system descriptors, indexed by SysSlot
   Descr* ukw = nullptr;   // unprotected keyword pair list body: value of keyword k at ukw[2k]
   Descr* pkw = nullptr;   // protected keyword pair list body: value of keyword k at pkw[2k]
-  Descr* builtin_fds = nullptr;  // built-in function descriptors, two descriptors each
+  Descr* builtin_fds = nullptr;  // built-in function descriptors, two descriptors each (private
+                                 // originals: the names have cells of their own)
+  // Function name text -> its function descriptor cell (cells never move, texts never change).
+  std::unordered_map<std::string, Descr*, NameHash, std::equal_to<>> function_index;
 
   // Function descriptor cells of names defined at run time: carved from static blocks, so they
   // never move and are scanned as roots with the rest of the static area.

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <string_view>
 
 #include "builtins/table.h"
 #include "interp/errors.h"
@@ -173,16 +175,25 @@ void storage_prepare(Vm& vm) {
   st.sys[SD_DATATYPES] = Descr::pointer(types, T_PAIRLIST);
   for (int i = 0; i < DATATYPE_COUNT; ++i) pair_at(types, i)[0] = datatype_key(DATATYPE_CODES[i]);
 
-  // Built-in function descriptors: entry, argument count; the second descriptor is free for
-  // definition data.
+  // Built-in function descriptors: entry, argument count (APPLY accepts any count); the second
+  // descriptor is free for definition data.  These originals are private: every function name
+  // gets a cell of its own holding a copy, so that DEFINE, OPSYN and UNLOAD of one name leave
+  // the other names of the same built-in (and element references, which call ITEM's original)
+  // alone.
   st.builtin_fds = static_block(vm, 2 * BUILTIN_COUNT) + 1;
   for (int i = 0; i < BUILTIN_COUNT; ++i) {
-    st.builtin_fds[2 * i] = Descr::make(reinterpret_cast<uint64_t>(BUILTINS[i].proc), 0,
+    st.builtin_fds[2 * i] = Descr::make(reinterpret_cast<uint64_t>(BUILTINS[i].proc),
+                                        BUILTINS[i].any_count ? FLAG_FUNCTION : 0,
                                         static_cast<uint64_t>(BUILTINS[i].nargs));
   }
-  Descr* fnames = static_list(vm, function_name_count() + FNAME_SPARE_PAIRS, SD_FNAMES);
+  const uint64_t name_count = function_name_count();
+  Descr* name_cells = static_block(vm, 2 * name_count) + 1;
+  Descr* fnames = static_list(vm, name_count + FNAME_SPARE_PAIRS, SD_FNAMES);
   for_each_function_name([&](uint64_t pair, int fn, const char*) {
-    pair_at(fnames, pair)[0] = function_pointer(st.builtin_fds + 2 * fn);
+    Descr* cell = name_cells + 2 * pair;
+    cell[0] = st.builtin_fds[2 * fn];
+    cell[1] = st.builtin_fds[2 * fn + 1];
+    pair_at(fnames, pair)[0] = function_pointer(cell);
   });
 
   // Unprotected keywords.
@@ -297,6 +308,10 @@ void storage_init(Vm& vm, uint64_t work_size) {
     });
     Descr* fnames = pair_list(vm, SD_FNAMES);
     name_pairs(vm, fnames, names, n, 1);
+    for (uint64_t i = 0; i < n; ++i) {
+      Descr* p = pair_at(fnames, i);
+      st.function_index.emplace(std::string(names[i]), p[0].ptr());
+    }
   }
   Descr* types = pair_list(vm, SD_DATATYPES);
   name_pairs(vm, types, DATATYPE_NAMES, DATATYPE_COUNT, 1);
@@ -400,10 +415,13 @@ void add_pair(Vm& vm, SysSlot slot, const Descr& first, const Descr& second) {
 
 Descr* function_cell(Vm& vm, const Descr& name, bool create) {
   if (name.a == 0) return nullptr;
-  Descr* hit = locate_pair_second(pair_list(vm, SD_FNAMES), name);
-  if (hit != nullptr) return hit[1].ptr();
-  if (!create) return nullptr;
   Storage& st = vm.st;
+  // The index by text finds a name among hundreds in one probe; the pair list stays the record
+  // that keeps the names alive and that the rest of the system reads.
+  const std::string_view text(string_text(name), string_length(name));
+  auto hit = st.function_index.find(text);
+  if (hit != st.function_index.end()) return hit->second;
+  if (!create) return nullptr;
   if (st.cell_next == st.cell_end) {
     Descr* chunk = static_block(vm, CELL_CHUNK_DESCRS);
     if (chunk == nullptr) error_fatal(vm, 20);
@@ -414,6 +432,7 @@ Descr* function_cell(Vm& vm, const Descr& name, bool create) {
   st.cell_next += 2;
   cell[0] = *op_descriptor(vm, OP_UNDEFINED);
   cell[1] = ZERO_DESCR;
+  st.function_index.emplace(std::string(text), cell);
   add_pair(vm, SD_FNAMES, function_pointer(cell), name);
   return cell;
 }

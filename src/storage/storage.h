@@ -168,6 +168,21 @@ class Pin {
   Descr* slot_;
 };
 
+// Restores the system stack to where it was, whatever way the procedure leaves: for a
+// procedure that pushes a varying number of slots (operands, saved values) with sysstack_push.
+class StackMark {
+ public:
+  explicit StackMark(Vm& vm) : vm_(vm), mark_(vm.st.stack.top) {}
+  ~StackMark() { vm_.st.stack.top = mark_; }
+  StackMark(const StackMark&) = delete;
+  StackMark& operator=(const StackMark&) = delete;
+  Descr* base() const { return mark_; }
+
+ private:
+  Vm& vm_;
+  Descr* mark_;
+};
+
 // Debug-only guard: while one is alive, any allocation is an assertion failure.
 class NoAllocGuard {
  public:

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "builtins/table.h"
 #include "compiler/compiler.h"
 #include "compiler/internal.h"
 #include "compiler/syntax.h"
@@ -39,7 +40,7 @@ std::string render(Vm& vm, const Descr& d, bool after_literal, bool after_statem
       if (fd == binary_record(vm, i)) name = BINARY_NAMES[i];
     for (int i = 0; i < UOP_COUNT; ++i)
       if (fd == unary_record(vm, i)) name = UNARY_NAMES[i];
-    if (fd == function_cell(vm, make_variable(vm, "ITEM"), false)) name = "item";
+    if (fd == vm.st.builtin_fds + 2 * BUILTIN_ITEM) name = "item";
     return name + "/" + std::to_string(d.v());
   }
   if (is_string(d)) return after_literal ? "'" + text_of(d) + "'" : text_of(d);
