@@ -134,7 +134,17 @@ Descr* function_cell(Vm& vm, const Descr& name, bool create);
 
 // --- The system stack and pins ------------------------------------------------------------------
 // Raises fatal error 21 when the system stack is full.  Never called by regeneration.
-Descr* sysstack_push(Vm& vm, const Descr& d);
+Descr* sysstack_push_slow(Vm& vm, const Descr& d);
+inline Descr* sysstack_push(Vm& vm, const Descr& d) {
+#ifdef NDEBUG
+  SysStack& s = vm.st.stack;
+  if (s.top < s.limit) {
+    *s.top = d;
+    return s.top++;
+  }
+#endif
+  return sysstack_push_slow(vm, d);
+}
 inline uint64_t sysstack_depth(const Vm& vm) {
   return static_cast<uint64_t>(vm.st.stack.top - vm.st.stack.base);
 }

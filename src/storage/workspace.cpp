@@ -461,7 +461,7 @@ void set_stress_period(Vm& vm, uint64_t period) {
 
 // --- System stack, pins and guards -------------------------------------------------------------------
 
-Descr* sysstack_push(Vm& vm, const Descr& d) {
+Descr* sysstack_push_slow(Vm& vm, const Descr& d) {
   SysStack& s = vm.st.stack;
 #ifndef NDEBUG
   if (vm.st.in_regeneration) internal_fault("pin taken during storage regeneration");
