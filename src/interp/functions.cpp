@@ -189,13 +189,14 @@ Exit call_defined(Vm& vm) {
   const uint64_t saved_offset = vm.in.code_offset;
   const Descr saved_stno = pkw(vm, P_STNO);
   Descr* const saved_base = sysstack_push(vm, sys(vm, SD_CODE_BASE));
-  const Descr fname = string_of_variable(def[DEF_NAME].ptr());
+  // The function's name, read afresh each time: a trace may allocate and move it.
+  auto fname = [&] { return string_of_variable(mark.base()[0].ptr()[DEF_NAME].ptr()); };
 
   // 5-7. Entry.
   sys(vm, SD_CODE_BASE) = Descr::make(var_attr(entry).a, FLAG_POINTER, T_CODE);
   vm.in.code_offset = 0;
-  if (ukw_int(vm, K_FTRACE) > 0) function_trace(vm, false, fname);
-  if (tracing(vm)) trace_point(vm, TracePoint::Call, fname);
+  if (ukw_int(vm, K_FTRACE) > 0) function_trace(vm, false, fname());
+  if (tracing(vm)) trace_point(vm, TracePoint::Call, fname());
   pkw(vm, P_FNCLEVEL).a += 1;
   if (tracing(vm)) trace_point(vm, TracePoint::FncLevel, pkw(vm, P_FNCLEVEL));
 
@@ -205,12 +206,8 @@ Exit call_defined(Vm& vm) {
   pkw(vm, P_RTNTYPE) = sys(vm, kind);
 
   // 9-10. Return traces and the level.
-  {
-    def = mark.base()[0].ptr();
-    const Descr name_now = string_of_variable(def[DEF_NAME].ptr());
-    if (ukw_int(vm, K_FTRACE) > 0) function_trace(vm, true, name_now);
-    if (tracing(vm)) trace_point(vm, TracePoint::Return, name_now);
-  }
+  if (ukw_int(vm, K_FTRACE) > 0) function_trace(vm, true, fname());
+  if (tracing(vm)) trace_point(vm, TracePoint::Return, fname());
   pkw(vm, P_FNCLEVEL).a -= 1;
   if (tracing(vm)) trace_point(vm, TracePoint::FncLevel, pkw(vm, P_FNCLEVEL));
 
