@@ -13,3 +13,6 @@ echo "== ledger.sno (amounts in cents after END, printed as a balance sheet)"
 echo
 echo "== linenum.sno < poem.txt (numbers the lines of standard input)"
 "$PELLUX" "$DIR/linenum.sno" < "$DIR/poem.txt"
+echo
+echo "== wrap.sno (fills the text after END into justified lines with defined functions)"
+"$PELLUX" "$DIR/wrap.sno"
