@@ -392,6 +392,11 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
 
   st.free_ptr = target;
   if (st.index.enabled) intern::after_compaction(st);
+#ifdef PELLUX_GC_STRESS
+  // What compaction left behind is garbage: overwrite it, so that code still reading a moved
+  // block through an old pointer reads nonsense instead of the right bytes by luck.
+  std::memset(target, 0xA5, static_cast<size_t>(old_free - target));
+#endif
 
   if (!counted) {
     ++st.stress_regen_count;
