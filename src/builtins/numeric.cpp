@@ -230,14 +230,7 @@ Exit arith_values(Vm& vm, int op, const Descr& x, const Descr& y) {
   return real_operation(vm, op, a, b);
 }
 
-Exit arith_operands(Vm& vm, int op) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  const Descr x = result(vm);
-  if (!x.has(FLAG_POINTER)) {
-    // A number needs no protection while the second operand is evaluated.
-    if (eval_value(vm) != X_VALUE) return X_FAIL;
-    return arith_values(vm, op, x, result(vm));
-  }
+Exit arith_after_pointer(Vm& vm, int op, const Descr& x) {
   Pin px(vm, x);
   if (eval_value(vm) != X_VALUE) return X_FAIL;
   return arith_values(vm, op, *px, result(vm));
@@ -245,14 +238,14 @@ Exit arith_operands(Vm& vm, int op) {
 
 // --- The built-in functions ------------------------------------------------------------------------
 
-Exit bi_EQ(Vm& vm) { return arith_operands(vm, AR_EQ); }
-Exit bi_NE(Vm& vm) { return arith_operands(vm, AR_NE); }
-Exit bi_GT(Vm& vm) { return arith_operands(vm, AR_GT); }
-Exit bi_GE(Vm& vm) { return arith_operands(vm, AR_GE); }
-Exit bi_LT(Vm& vm) { return arith_operands(vm, AR_LT); }
-Exit bi_LE(Vm& vm) { return arith_operands(vm, AR_LE); }
-Exit bi_REMDR(Vm& vm) { return arith_operands(vm, AR_REMDR); }
-Exit bi_MAX(Vm& vm) { return arith_operands(vm, AR_MAX); }
-Exit bi_MIN(Vm& vm) { return arith_operands(vm, AR_MIN); }
+Exit bi_EQ(Vm& vm) { return arith_operands<AR_EQ>(vm); }
+Exit bi_NE(Vm& vm) { return arith_operands<AR_NE>(vm); }
+Exit bi_GT(Vm& vm) { return arith_operands<AR_GT>(vm); }
+Exit bi_GE(Vm& vm) { return arith_operands<AR_GE>(vm); }
+Exit bi_LT(Vm& vm) { return arith_operands<AR_LT>(vm); }
+Exit bi_LE(Vm& vm) { return arith_operands<AR_LE>(vm); }
+Exit bi_REMDR(Vm& vm) { return arith_operands<AR_REMDR>(vm); }
+Exit bi_MAX(Vm& vm) { return arith_operands<AR_MAX>(vm); }
+Exit bi_MIN(Vm& vm) { return arith_operands<AR_MIN>(vm); }
 
 }  // namespace pellux

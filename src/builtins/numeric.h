@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "interp/interp.h"
 #include "storage/descr.h"
 #include "vm.h"
 
@@ -35,7 +36,48 @@ bool numeric_operand(Vm& vm, const Descr& v, Descr* out);
 // Applies the operation to two values; result in result(vm).  Exits X_VALUE, X_FAIL (a
 // predicate that does not hold, or a survived error).
 Exit arith_values(Vm& vm, int op, const Descr& x, const Descr& y);
-// Evaluates the two operands of the current instruction, then arith_values.  May allocate.
-Exit arith_operands(Vm& vm, int op);
+// arith_operands once the first operand has been evaluated to a value that points into the
+// work space (a string): it is pinned while the second is evaluated.  May allocate.
+Exit arith_after_pointer(Vm& vm, int op, const Descr& x);
+
+// Evaluates the two operands of the current instruction, then applies the operation.  Two
+// integers are handled here for addition, subtraction and the comparisons, the operations
+// of counting loops and recursion; everything else goes through arith_values.  May allocate.
+template <int OP>
+inline Exit arith_operands(Vm& vm) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  const Descr x = result(vm);
+  if (x.has(FLAG_POINTER)) return arith_after_pointer(vm, OP, x);
+  // A number needs no protection while the second operand is evaluated.
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  const Descr y = result(vm);
+  if (x.v() == T_INTEGER && y.v() == T_INTEGER) {
+    const int64_t a = x.ival(), b = y.ival();
+    int64_t r;
+    bool holds;
+    switch (OP) {
+      case AR_ADD:
+      case AR_SUB:
+        if (OP == AR_ADD ? __builtin_add_overflow(a, b, &r) : __builtin_sub_overflow(a, b, &r))
+          break;  // error 2, raised by the general path
+        vm.rt.arith_ops += 1;
+        result(vm) = Descr::integer(r);
+        return X_VALUE;
+      case AR_EQ: holds = a == b; goto compared;
+      case AR_NE: holds = a != b; goto compared;
+      case AR_GT: holds = a > b; goto compared;
+      case AR_GE: holds = a >= b; goto compared;
+      case AR_LT: holds = a < b; goto compared;
+      case AR_LE: holds = a <= b; goto compared;
+      compared:
+        if (!holds) return X_FAIL;
+        result(vm) = NULL_STRING;
+        return X_VALUE;
+      default:
+        break;
+    }
+  }
+  return arith_values(vm, OP, x, y);
+}
 
 }  // namespace pellux

@@ -176,12 +176,13 @@ Exit call_defined(Vm& vm) {
   // 2-3. Save and set the function's variable, the parameters (surplus arguments dropped,
   // missing ones null) and the locals.  Pushing does not allocate in the work space, so the
   // definition block stays where it is.
-  Descr* const args = mark.base() + 1;
+  const Descr* const args = mark.base() + 1;
+  const Descr* const vars = def + DEF_NAME;
+  const uint64_t bound = nparams < nargs ? nparams : nargs;
   for (uint64_t i = 0; i < nvars; ++i) {
-    Descr* var = def[DEF_NAME + i].ptr();
-    sysstack_push(vm, var_value(var));
-    const bool is_param = i >= 1 && i - 1 < nparams;
-    var_value(var) = (is_param && i - 1 < nargs) ? args[i - 1] : NULL_STRING;
+    Descr& value = var_value(vars[i].ptr());
+    sysstack_push(vm, value);
+    value = (i >= 1 && i <= bound) ? args[i - 1] : NULL_STRING;
   }
 
   // 4. The interpreter state.
@@ -216,10 +217,10 @@ Exit call_defined(Vm& vm) {
   vm.in.code_offset = saved_offset;
   vm.in.fail_offset = saved_fail;
   pkw(vm, P_STNO) = saved_stno;
-  def = mark.base()[0].ptr();
-  const Descr value = var_value(def[DEF_NAME].ptr());
+  const Descr* const names = mark.base()[0].ptr() + DEF_NAME;
+  const Descr value = var_value(names[0].ptr());
   const Descr* saved = saved_base;
-  for (uint64_t i = nvars; i-- > 0;) var_value(def[DEF_NAME + i].ptr()) = *--saved;
+  for (uint64_t i = nvars; i-- > 0;) var_value(names[i].ptr()) = *--saved;
 
   // 12. The way back.
   if (how == X_FAIL) return X_FAIL;

@@ -53,7 +53,7 @@ inline Exit invoke(Vm& vm, const Descr& ins) {
   const Descr* fd = reinterpret_cast<const Descr*>(ins.a);
   uint64_t nargs = ins.v();
   if (fd->v() != nargs && !fd->has(FLAG_FUNCTION)) error_fatal(vm, 25);
-  check_depth(vm);
+  check_native_depth(vm);
   if (fd->a == 0) return error_stmt(vm, 5);  // an empty function cell: nothing to call
   vm.in.current_fd = fd;
   vm.in.current_nargs = nargs;
@@ -151,13 +151,7 @@ Exit deref_name(Vm& vm, const Descr& name, bool input) {
   return X_VALUE;
 }
 
-Exit eval_value(Vm& vm) {
-  const Descr d = next_descr(vm);
-  if (!d.has(FLAG_FUNCTION)) {
-    if (is_variable_operand(d)) return fetch_variable(vm, d.ptr());
-    result(vm) = d;
-    return X_VALUE;
-  }
+Exit eval_instruction_value(Vm& vm, const Descr& d) {
   Exit x = invoke(vm, d);
   switch (x) {
     case X_VALUE:
@@ -203,12 +197,12 @@ void skip_operand(Vm& vm) {
 }
 
 void check_depth(Vm& vm) {
-  char here;
-  uintptr_t sp = reinterpret_cast<uintptr_t>(&here);
-  if (vm.in.native_stack_limit != 0 && sp < vm.in.native_stack_limit) error_fatal(vm, 21);
+  check_native_depth(vm);
   const SysStack& s = vm.st.stack;
   if (s.limit != nullptr && s.top >= s.limit) error_fatal(vm, 21);
 }
+
+void native_stack_overflow(Vm& vm) { error_fatal(vm, 21); }
 
 // --- Assignment ----------------------------------------------------------------------------------------
 
@@ -325,11 +319,16 @@ Exit op_goto_code(Vm& vm) {
 }
 
 Exit op_assign(Vm& vm) {
-  Exit x = eval_name(vm);
-  if (x != X_NAME) return X_FAIL;
+  // The subject is most often a plain variable: its name needs no evaluation.
+  const Descr subject = *reinterpret_cast<const Descr*>(sys(vm, SD_CODE_BASE).a + vm.in.code_offset + 16);
+  if (!subject.has(FLAG_FUNCTION) && is_variable_operand(subject)) {
+    vm.in.code_offset += 16;
+    result(vm) = Descr::make(subject.a, FLAG_POINTER, T_NAME);
+  } else if (eval_name(vm) != X_NAME) {
+    return X_FAIL;
+  }
   Pin name(vm, result(vm));
-  x = eval_value(vm);
-  if (x != X_VALUE) return X_FAIL;
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
   return assign_name(vm, *name, result(vm));
 }
 

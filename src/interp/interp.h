@@ -1,6 +1,7 @@
 // The statement interpreter: the object-code loop, operand evaluation and the built-in
 // instructions.
 #pragma once
+#include "interp/associations.h"
 #include "storage/descr.h"
 #include "storage/storage.h"
 #include "vm.h"
@@ -32,8 +33,11 @@ Exit run_loop(Vm& vm);
 
 // Operand evaluation for procedures: advances the code offset past the next operand and
 // evaluates it.  Result in result(vm).  May allocate.
-Exit eval_value(Vm& vm);   // exits: X_FAIL or X_VALUE
-Exit eval_name(Vm& vm);    // exits: X_FAIL or X_NAME (a value where a name is needed: error 8)
+inline Exit eval_value(Vm& vm);   // exits: X_FAIL or X_VALUE
+Exit eval_name(Vm& vm);           // exits: X_FAIL or X_NAME (a value where a name is needed: error 8)
+// The part of eval_value for an operand that is an instruction (kept out of line so that the
+// common plain operands cost no call frame).
+Exit eval_instruction_value(Vm& vm, const Descr& ins);
 // Skips the operand that starts after the current code offset without evaluating it.
 void skip_operand(Vm& vm);
 
@@ -49,6 +53,13 @@ Exit assign_name(Vm& vm, const Descr& name, const Descr& value);
 
 // Raises fatal error 21 when the native or the system stack passes its limit.
 void check_depth(Vm& vm);
+// The native half of check_depth, for the invocation of every instruction (the system stack
+// is checked by every push).
+[[noreturn]] void native_stack_overflow(Vm& vm);
+inline void check_native_depth(Vm& vm) {
+  char here;
+  if (reinterpret_cast<uintptr_t>(&here) < vm.in.native_stack_limit) native_stack_overflow(vm);
+}
 
 // The code base (the address the code offset counts from).
 inline Descr* code_base(Vm& vm) { return sys(vm, SD_CODE_BASE).ptr(); }
@@ -65,5 +76,28 @@ Exit op_match(Vm& vm);
 Exit op_match_replace(Vm& vm);
 Exit op_end(Vm& vm);
 Exit op_error(Vm& vm);
+
+inline Exit eval_value(Vm& vm) {
+  vm.in.code_offset += 16;
+  const Descr d = *reinterpret_cast<const Descr*>(sys(vm, SD_CODE_BASE).a + vm.in.code_offset);
+  if (d.has(FLAG_FUNCTION)) {
+    // A constant needs no procedure call.
+    if (d.a == reinterpret_cast<uint64_t>(vm.in.op_fds + 2 * OP_LITERAL)) {
+      vm.in.code_offset += 16;
+      result(vm) = *reinterpret_cast<const Descr*>(sys(vm, SD_CODE_BASE).a + vm.in.code_offset);
+      return X_VALUE;
+    }
+    return eval_instruction_value(vm, d);
+  }
+  // A natural variable (fetched, honouring an input association) or a constant.
+  if (d.v() == T_STRING && d.a != 0 && d.has(FLAG_POINTER)) {
+    Descr* var = d.ptr();
+    if (const Descr* assoc = input_association(vm, var)) return input_fetch(vm, var, assoc);
+    result(vm) = var_value(var);
+    return X_VALUE;
+  }
+  result(vm) = d;
+  return X_VALUE;
+}
 
 }  // namespace pellux

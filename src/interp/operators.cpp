@@ -174,13 +174,13 @@ Exit op_concat(Vm& vm) {
     if (vt != T_STRING && vt != T_INTEGER && vt != T_REAL) return error_stmt(vm, 1);
     char buf[64];
     if (!joined) {
-      const char* t;
-      uint64_t len;
+      const char* t = nullptr;
+      uint64_t len = 0;
       operand_text(vm, *base, buf, &t, &len);
       total = len;
     }
-    const char* t;
-    uint64_t len;
+    const char* t = nullptr;
+    uint64_t len = 0;
     operand_text(vm, v, buf, &t, &len);
     total += len;
     if (too_long(vm, total)) return error_stmt(vm, 15);
@@ -205,11 +205,11 @@ Exit op_concat(Vm& vm) {
 
 // --- Arithmetic ---------------------------------------------------------------------------------------
 
-Exit op_add(Vm& vm) { return arith_operands(vm, AR_ADD); }
-Exit op_sub(Vm& vm) { return arith_operands(vm, AR_SUB); }
-Exit op_mul(Vm& vm) { return arith_operands(vm, AR_MUL); }
-Exit op_div(Vm& vm) { return arith_operands(vm, AR_DIV); }
-Exit op_pow(Vm& vm) { return arith_operands(vm, AR_POW); }
+Exit op_add(Vm& vm) { return arith_operands<AR_ADD>(vm); }
+Exit op_sub(Vm& vm) { return arith_operands<AR_SUB>(vm); }
+Exit op_mul(Vm& vm) { return arith_operands<AR_MUL>(vm); }
+Exit op_div(Vm& vm) { return arith_operands<AR_DIV>(vm); }
+Exit op_pow(Vm& vm) { return arith_operands<AR_POW>(vm); }
 
 Exit op_plus(Vm& vm) {
   if (eval_value(vm) != X_VALUE) return X_FAIL;

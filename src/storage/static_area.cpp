@@ -1,5 +1,6 @@
 // The static area (titled blocks outside the work space that never move), the start-up tables
 // and their conversion to variables, pair lists and function descriptor cells.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -302,8 +303,9 @@ void storage_init(Vm& vm, uint64_t work_size) {
     const char* names[BUILTIN_COUNT * 4];
     char lower[BUILTIN_COUNT * 4][32];
     for_each_function_name([&](uint64_t pair, int, const char* name) {
-      std::strncpy(lower[pair], name, sizeof lower[pair] - 1);
-      lower[pair][sizeof lower[pair] - 1] = 0;
+      const size_t len = std::min(std::strlen(name), sizeof lower[pair] - 1);
+      std::memcpy(lower[pair], name, len);
+      lower[pair][len] = 0;
       names[pair] = lower[pair];
     });
     Descr* fnames = pair_list(vm, SD_FNAMES);

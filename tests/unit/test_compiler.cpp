@@ -289,7 +289,13 @@ TEST(Compiler, LongCodeContinuesInNewBlocks) {
   // arguments), so the first block fills and the code goes on in further blocks.
   std::string text;
   const int count = 300;
-  for (int i = 0; i < count; ++i) text += (i % 10 == 0 ? "L" + std::to_string(i) : "") + " INPUT();";
+  for (int i = 0; i < count; ++i) {
+    if (i % 10 == 0) {
+      text += 'L';
+      text += std::to_string(i);
+    }
+    text += " INPUT();";
+  }
   Descr code;
   ASSERT_TRUE(compile_code(*t, make_variable(*t, text), &code));
   Pin p(*t, code);
