@@ -95,7 +95,7 @@ Exit input_fetch(Vm& vm, Descr* var, const Descr* assoc) {
 
 void output_write(Vm& vm, const Descr& value, const Descr* assoc) {
   int64_t unit = assoc[1].ival();
-  char buf[64];
+  char buf[REAL_TEXT_MAX];  // a real is long when &FLTDEC is large
   const char* text;
   uint64_t len;
   if (value.v() == T_STRING && !value.has(FLAG_FUNCTION)) {

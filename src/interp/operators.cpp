@@ -5,6 +5,7 @@
 #include "builtins/numeric.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
+#include "pattern/pattern.h"
 #include "storage/convert.h"
 #include "storage/storage.h"
 
@@ -14,9 +15,9 @@ namespace pellux {
 
 namespace {
 
-// The text of a string, integer or real operand.  Numbers are formatted into `buf` (at least 64
-// bytes); a string's text stays where it is, so it must be re-derived after any allocation.
-// False for every other type.
+// The text of a string, integer or real operand.  Numbers are formatted into `buf` (at least
+// REAL_TEXT_MAX bytes); a string's text stays where it is, so it must be re-derived after any
+// allocation.  False for every other type.
 bool operand_text(Vm& vm, const Descr& v, char* buf, const char** text, uint64_t* len) {
   if (is_string(v)) {
     *text = string_text(v);
@@ -34,6 +35,17 @@ bool operand_text(Vm& vm, const Descr& v, char* buf, const char** text, uint64_t
     return true;
   }
   return false;
+}
+
+// The length of the text of a string, integer or real operand (an integer's is counted, not
+// made).
+uint64_t operand_length(Vm& vm, const Descr& v) {
+  if (v.v() == T_INTEGER) return integer_text_length(v.ival());
+  if (v.v() == T_REAL) {
+    char buf[REAL_TEXT_MAX];
+    return format_real(vm, v.a, buf);
+  }
+  return string_length(v);
 }
 
 // True when a string of `total` characters is longer than &MAXLNGTH allows.
@@ -55,15 +67,14 @@ Exit concat_pair(Vm& vm, const Descr& l, const Descr& r) {
     result(vm) = l;
     return X_VALUE;
   }
-  // Concatenation with a pattern or an unevaluated expression builds a pattern; pattern
-  // construction is not built yet, so until then it is an undefined operation.
+  // Concatenation with a pattern or an unevaluated expression builds a pattern.
   uint64_t lt = l.v(), rt = r.v();
   if (lt == T_PATTERN || lt == T_EXPRESSION || rt == T_PATTERN || rt == T_EXPRESSION)
-    return error_stmt(vm, 5);
+    return pattern_concat(vm, l, r);
 
   Pin left(vm, l);
   Pin right(vm, r);
-  char lbuf[64], rbuf[64];
+  char lbuf[REAL_TEXT_MAX], rbuf[REAL_TEXT_MAX];
   const char* ltext;
   const char* rtext;
   uint64_t llen, rlen;
@@ -172,17 +183,8 @@ Exit op_concat(Vm& vm) {
       if (bt != T_STRING && bt != T_INTEGER && bt != T_REAL) return error_stmt(vm, 1);
     }
     if (vt != T_STRING && vt != T_INTEGER && vt != T_REAL) return error_stmt(vm, 1);
-    char buf[64];
-    if (!joined) {
-      const char* t = nullptr;
-      uint64_t len = 0;
-      operand_text(vm, *base, buf, &t, &len);
-      total = len;
-    }
-    const char* t = nullptr;
-    uint64_t len = 0;
-    operand_text(vm, v, buf, &t, &len);
-    total += len;
+    if (!joined) total = operand_length(vm, *base);
+    total += operand_length(vm, v);
     if (too_long(vm, total)) return error_stmt(vm, 15);
     // Reals are joined by their text as it is now.
     if (!joined && base->v() == T_REAL) {
@@ -290,15 +292,8 @@ Exit op_interrogate(Vm& vm) {
   return X_VALUE;
 }
 
-// --- Operators of subsystems not built yet ----------------------------------------------------------
-// Alternation, the two pattern assignments and the cursor assignment build patterns, and the
-// unary * makes an unevaluated expression; until those exist they are undefined operations.
-
-Exit op_alternation(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_immediate_assign(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_conditional_assign(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_cursor(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_defer(Vm& vm) { return error_stmt(vm, 5); }
+// Alternation, the two pattern assignments, the cursor assignment and the unary * are the
+// pattern constructors' (pattern/nodes.cpp).
 
 Exit op_undefined(Vm& vm) { return error_stmt(vm, 5); }
 

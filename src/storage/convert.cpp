@@ -43,14 +43,29 @@ uint64_t double_to_bits(double d) {
 }
 
 // Decimal digits of an unsigned value into buf; returns the count.
+// "00" "01" ... "99": two digits per division.
+constexpr char DIGIT_PAIRS[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 uint64_t format_unsigned(uint64_t value, char* buf) {
-  char tmp[20];
-  uint64_t n = 0;
-  do {
-    tmp[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  for (uint64_t i = 0; i < n; ++i) buf[i] = tmp[n - 1 - i];
+  const uint64_t n = unsigned_text_length(value);
+  char* p = buf + n;
+  while (value >= 100) {
+    const uint64_t pair = (value % 100) * 2;
+    value /= 100;
+    p -= 2;
+    p[0] = DIGIT_PAIRS[pair];
+    p[1] = DIGIT_PAIRS[pair + 1];
+  }
+  if (value >= 10) {
+    p -= 2;
+    p[0] = DIGIT_PAIRS[value * 2];
+    p[1] = DIGIT_PAIRS[value * 2 + 1];
+  } else {
+    *--p = static_cast<char>('0' + value);
+  }
   return n;
 }
 

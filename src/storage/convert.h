@@ -29,6 +29,16 @@ bool scan_real(const char* s, uint64_t len, uint64_t* bits);
 // --- Formatters ---------------------------------------------------------------------------------
 // Decimal text of an integer into buf (at least INTEGER_TEXT_MAX bytes); returns the length.
 uint64_t format_integer(int64_t value, char* buf);
+// The length of that text, without making it.
+inline uint64_t unsigned_text_length(uint64_t v) {
+  uint64_t n = 1;
+  for (; v >= 10000; v /= 10000) n += 4;
+  return n + (v >= 10) + (v >= 100) + (v >= 1000);
+}
+inline uint64_t integer_text_length(int64_t value) {
+  return value < 0 ? 1 + unsigned_text_length(0 - static_cast<uint64_t>(value))
+                   : unsigned_text_length(static_cast<uint64_t>(value));
+}
 // Text of a real with the given &FLTSIG and &FLTDEC into buf (at least REAL_TEXT_MAX bytes);
 // returns the length.
 uint64_t format_real(uint64_t bits, int64_t fltsig, int64_t fltdec, char* buf);
