@@ -3,6 +3,7 @@
 #include "runtime/dump.h"
 
 #include <cstring>
+#include <vector>
 
 #include "builtins/table.h"
 #include "interp/interp.h"
@@ -62,34 +63,49 @@ void dump_entry(const char* name, uint64_t name_len, const char* text, uint64_t 
   sink(context, g_line, n);
 }
 
+// One variable's line.  Returns the variable's address afterwards: making the string form of a
+// value that is not a string or a number may regenerate storage, which moves it.
+Descr* dump_variable(Vm& vm, Descr* var) {
+  Descr value = var_value(var);
+  if (value.v() == T_STRING) {
+    dump_entry(var_text(var), var_length(var), string_text(value), string_length(value), true,
+               write_to_output, &vm);
+  } else if (value.v() == T_INTEGER) {
+    uint64_t n = format_integer(value.ival(), g_number);
+    dump_entry(var_text(var), var_length(var), g_number, n, false, write_to_output, &vm);
+  } else if (value.v() == T_REAL) {
+    // The string form of a real is its formatted text, made here without interning it.
+    uint64_t n = format_real(vm, value.a, g_number);
+    dump_entry(var_text(var), var_length(var), g_number, n, false, write_to_output, &vm);
+  } else {
+    Pin here(vm, Descr::pointer(var, T_STRING));
+    Pin held(vm, value);
+    Descr form = string_form(vm, *held);
+    var = here->ptr();
+    dump_entry(var_text(var), var_length(var), string_text(form), string_length(form), false,
+               write_to_output, &vm);
+  }
+  return var;
+}
+
+inline uint64_t regenerations(const Vm& vm) { return vm.st.regen_count + vm.st.stress_regen_count; }
+
 void dump_variables(Vm& vm) {
-  for (uint64_t bin = 0; bin < BIN_COUNT; ++bin) {
-    Descr* var = vm.st.bins[bin].ptr();
-    while (var) {
-      Descr value = var_value(var);
-      if (!(value == NULL_STRING)) {
-        if (value.v() == T_STRING) {
-          dump_entry(var_text(var), var_length(var), string_text(value), string_length(value),
-                     true, write_to_output, &vm);
-        } else if (value.v() == T_INTEGER) {
-          uint64_t n = format_integer(value.ival(), g_number);
-          dump_entry(var_text(var), var_length(var), g_number, n, false, write_to_output, &vm);
-        } else if (value.v() == T_REAL) {
-          // The string form of a real is its formatted text, made here without interning it.
-          uint64_t n = format_real(vm, value.a, g_number);
-          dump_entry(var_text(var), var_length(var), g_number, n, false, write_to_output, &vm);
-        } else {
-          // Making the string form may regenerate storage, which moves the variable.
-          Pin here(vm, Descr::pointer(var, T_STRING));
-          Pin held(vm, value);
-          Descr form = string_form(vm, *held);
-          var = here->ptr();
-          dump_entry(var_text(var), var_length(var), string_text(form), string_length(form),
-                     false, write_to_output, &vm);
-        }
-      }
-      var = var_link(var).ptr();
+  if (vm.st.chains_sorted) {
+    // The terminal dump's list in text order (its links follow the variables when they move).
+    for (Descr* var = vm.st.bins[0].ptr(); var != nullptr; var = var_link(var).ptr()) {
+      var = dump_variable(vm, var);
     }
+    return;
+  }
+  std::vector<Descr*> order;
+  variables_in_dump_order(vm, false, &order);
+  for (size_t i = 0; i < order.size(); ++i) {
+    const uint64_t before = regenerations(vm);
+    dump_variable(vm, order[i]);
+    // A regeneration moved the variables but kept every one with a value and their order, and
+    // new variables have none: the same list at the new addresses.
+    if (regenerations(vm) != before) variables_in_dump_order(vm, false, &order);
   }
 }
 

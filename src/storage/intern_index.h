@@ -6,36 +6,39 @@
 
 namespace pellux::intern {
 
-// A hash of the whole text (not the chain hash): picks the index slot and the entry tag.
+// A 56-bit hash of the whole text (not the chain hash): picks the slot and the entry tag, and
+// is kept in the V of the variable's link descriptor.
 uint64_t text_hash(const char* s, uint64_t n);
+inline uint64_t stored_hash(const Descr* var) { return var[3].v(); }
 
 // Tables for a new variable table; false (index off) when the memory cannot be had.
 bool start(Storage& st);
 void release(Storage& st);
 void disable(Storage& st);
 
-// The variable with this text, or nullptr.
-Descr* find(const Storage& st, const char* s, uint64_t n, uint64_t hash);
-// Enters a variable that has just been linked into its chain.
-void insert(Storage& st, Descr* var, uint64_t hash);
+// Where a lookup ended: the variable found, or the empty slot where the text would go (valid
+// while the index version is unchanged).
+struct Probe {
+  Descr* found;
+  uint64_t slot;
+  uint64_t version;
+};
+// The variable with this text, or nullptr (with the slot for an insertion in probe).
+Descr* find(const Storage& st, const char* s, uint64_t n, uint64_t hash, Probe* probe);
+// Enters a variable that has just been made, at the probe's slot when it is still valid.
+void insert(Storage& st, Descr* var, uint64_t hash, const Probe* probe);
 
-// The last variable of the chain `bin` with order key `key`, or nullptr.
-Descr* group_tail(const Storage& st, uint64_t bin, uint64_t key);
-void set_group_tail(Storage& st, uint64_t bin, uint64_t key, Descr* var);
+// Regeneration: before compaction, with the number of natural variables that survive, the
+// table is emptied (sized for them); during compaction each survivor is entered at its new
+// address.
+void begin_regeneration(Storage& st, uint64_t survivors);
+void reenter(Storage& st, Descr* new_address, uint64_t hash);
 
-// Regeneration: after the new addresses are known and before compaction, entries take the
-// new addresses of marked variables and the others are removed; the group tails are made again
-// while the chains are rebuilt; after compaction (free pointer set) the slots are made again
-// when removals pile up.
-void relocate(Storage& st);
-void clear_groups(Storage& st);
-void after_compaction(Storage& st);
-
-// Makes the index again from the chains and the work space (also switches it on); false, with
-// the index off, when memory is refused.
+// Makes the index again from the work space (also switches it on); false, with the index off,
+// when memory is refused.
 bool rebuild(Storage& st);
 
-// Consistency with the chains (the heap verifier); nullptr when sound.
+// Consistency with the work space (the heap verifier); nullptr when sound.
 const char* check(const Storage& st);
 
 }  // namespace pellux::intern

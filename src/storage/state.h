@@ -69,25 +69,21 @@ inline constexpr uint64_t BIN_COUNT = 8192;
 inline constexpr uint64_t MAX_BLOCK_BODY = 64000000000ull;
 inline constexpr uint64_t DEFAULT_WORK_SIZE = 30000000;
 
-// The lookup index of the variable table.  The chains hold the variables in their defined
-// order (bin, then order key, then creation), which the dump shows; the index finds a text in
-// one probe whatever the chains look like, and the group tails give the place where a new
-// variable joins its chain.  Both live in memory areas outside the work space; regeneration
-// relocates them.  When an area cannot be had, the index is switched off and lookups walk the
-// chains.
+// The lookup index of the variable table: an open-addressing table of (16-bit tag << 48) |
+// variable address, found by a hash of the whole text.  Every natural variable keeps that hash
+// (56 bits) in the V of its link descriptor, so the table is grown and remade after
+// regeneration without reading a text again.  The order in which DUMP lists variables (by the
+// bin and order key of the chain hash, then by creation, which is address order) is derived
+// when a dump asks for it; nothing is kept in that order at creation.  The table lives in a
+// memory area outside the work space; when an area cannot be had, the index is switched off
+// and lookups walk the work space.
 struct InternIndex {
   bool enabled = false;
-  uint64_t* slots = nullptr;  // 0 empty, 1 removed, else (16-bit tag << 48) | variable address
-  uint64_t mask = 0;          // capacity - 1 (a power of two)
+  uint64_t* slots = nullptr;  // 0 empty, else (tag << 48) | variable address
+  uint64_t mask = 0;          // slots in use - 1 (a power of two)
+  uint64_t capacity = 0;      // slots of the memory area (at least mask + 1)
   uint64_t live = 0;
-  uint64_t removed = 0;
-  struct Group {
-    uint64_t id;    // bin * 32768 + order key + 1; 0 = empty
-    Descr* tail;    // the last variable of the chain with that key
-  };
-  Group* groups = nullptr;
-  uint64_t group_mask = 0;
-  uint64_t group_live = 0;
+  uint64_t version = 0;       // changes whenever entries move: invalidates a remembered slot
   uint64_t rebuilds = 0;
 };
 
@@ -119,10 +115,10 @@ struct Storage {
   uint8_t* static_end = nullptr;    // end of blocks made so far
   uint8_t* static_limit = nullptr;  // end of the memory area
 
-  Descr* bins = nullptr;  // 8192 chain heads (+1 spare), a permanently marked block
-  // One bit per chain that may be non-empty (every non-empty chain has its bit), so that
-  // regeneration visits only the chains in use.
-  uint64_t bins_used[8192 / 64] = {};
+  // 8192 chain heads (+1 spare), a permanently marked block.  Chain order is derived when a
+  // dump needs it (see InternIndex); the head of bin 0 holds the list sorted by text that the
+  // terminal dump walks.
+  Descr* bins = nullptr;
   Descr* sys = nullptr;   // system descriptors, indexed by SysSlot
   Descr* ukw = nullptr;   // unprotected keyword pair list body: value of keyword k at ukw[2k]
   Descr* pkw = nullptr;   // protected keyword pair list body: value of keyword k at pkw[2k]
@@ -157,7 +153,7 @@ struct Storage {
   uint64_t bins_area_size = 0;
 
   InternIndex index;
-  bool chains_sorted = false;  // sort_variables has merged the chains (termination only)
+  bool chains_sorted = false;  // sort_variables has made the sorted list (termination only)
 
   SysStack stack;
   bool initialised = false;  // start-up initialisation of the tables has finished

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "storage/descr.h"
 #include "vm.h"
@@ -90,10 +91,24 @@ char* reserve_string(Vm& vm, uint64_t len);
 Descr finish_string(Vm& vm, uint64_t final_len);
 // Looks a text up without creating it; the null descriptor (A = 0, V = 0) when absent.
 Descr lookup_variable(Vm& vm, const char* text, uint64_t len);
+// Calls f(variable) for every natural variable, in address (creation) order.  f must not
+// allocate.
+template <typename F>
+void for_each_variable(Vm& vm, F&& f) {
+  for (uint8_t* p = vm.st.ws_start; p < vm.st.free_ptr;) {
+    Descr* t = reinterpret_cast<Descr*>(p);
+    p += block_length(t);
+    if (t->fv & FLAG_STRING) f(t);
+  }
+}
 // Sets every natural variable's value to the null string (CLEAR).
 void clear_variables(Vm& vm);
-// Merges every chain into one list in text order at the head of bin 0, leaving out variables
-// whose value is the null string (terminal dump only: the table is unusable afterwards).
+// The variables in the order DUMP lists them: by bin and order key of the chain hash, then in
+// creation order; only those with a value unless with_null.  The list holds addresses, which
+// the next regeneration invalidates.  Allocates only outside the work space.
+void variables_in_dump_order(Vm& vm, bool with_null, std::vector<Descr*>* out);
+// Links every variable whose value is not the null string into one list in text order at the
+// head of bin 0 (terminal dump only).
 void sort_variables(Vm& vm);
 // The hash of a text: bin number 0..8191 and 15-bit order key.
 void hash_text(const char* s, uint64_t n, uint32_t* bin, uint32_t* key);

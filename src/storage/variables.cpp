@@ -1,5 +1,6 @@
 // Natural variables: the hash, the 8192 chains, interning (make_variable and the in-place
 // reserve/finish protocol), keyword lookup, CLEAR and the sorted list for the dump.
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -21,48 +22,21 @@ inline uint64_t rotl(uint64_t x, int r) { return (x << r) | (x >> (64 - r)); }
 // rounded up to 16.
 inline uint64_t var_body(uint64_t n) { return (n + 63) & ~uint64_t{15}; }
 
-// The chain walk of a text: the variable when it is there (the index is off).
-inline Descr* find_in_chain(Vm& vm, const char* text, uint64_t len, uint32_t bin, uint32_t key) {
-  for (Descr* v = vm.st.bins[bin].ptr(); v != nullptr; v = var_link(v).ptr()) {
-    uint64_t k = var_link(v).v();
-    if (k > key) break;
-    if (k == key && var_length(v) == len && std::memcmp(var_text(v), text, len) == 0) return v;
+// The variable of a text, or nullptr.  *hash receives the text's hash, *probe where the index
+// lookup ended.  Without the index (its memory was refused) the work space is walked.
+inline Descr* find_text(Vm& vm, const char* text, uint64_t len, uint64_t* hash, intern::Probe* probe) {
+  Storage& st = vm.st;
+  *hash = intern::text_hash(text, len);
+  if (st.index.enabled) return intern::find(st, text, len, *hash, probe);
+  probe->version = ~uint64_t{0};
+  for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
+    auto* v = reinterpret_cast<Descr*>(p);
+    p += block_length(v);
+    if ((v->fv & FLAG_STRING) && intern::stored_hash(v) == *hash && var_length(v) == len &&
+        std::memcmp(var_text(v), text, len) == 0)
+      return v;
   }
   return nullptr;
-}
-
-// The variable of a text, or nullptr.  *hash receives the index hash when the index is on.
-inline Descr* find_text(Vm& vm, const char* text, uint64_t len, uint64_t* hash) {
-  Storage& st = vm.st;
-  if (st.index.enabled) {
-    *hash = intern::text_hash(text, len);
-    return intern::find(st, text, len, *hash);
-  }
-  *hash = 0;
-  uint32_t bin, key;
-  hash_text(text, len, &bin, &key);
-  return find_in_chain(vm, text, len, bin, key);
-}
-
-// The link after which a new variable with this order key joins chain `bin`: after the last
-// variable whose key is not greater.  A new variable lies above every other one, so among
-// equal keys it goes last, which keeps each chain in creation order within a key.
-Descr* insertion_link(Vm& vm, uint32_t bin, uint32_t key) {
-  Storage& st = vm.st;
-  Descr* prev = &st.bins[bin];
-  if (st.index.enabled) {
-    if (Descr* tail = intern::group_tail(st, bin, key)) return &var_link(tail);
-    // A key new to the chain: step over the smaller keys a group at a time.
-    for (Descr* v = prev->ptr(); v != nullptr && var_link(v).v() < key; v = prev->ptr()) {
-      Descr* tail = intern::group_tail(st, bin, var_link(v).v());
-      prev = &var_link(tail != nullptr ? tail : v);
-    }
-    return prev;
-  }
-  for (Descr* v = prev->ptr(); v != nullptr && var_link(v).v() <= key; v = var_link(v).ptr()) {
-    prev = &var_link(v);
-  }
-  return prev;
 }
 
 // Writes the header of a natural variable of `len` characters at the free pointer.
@@ -77,24 +51,16 @@ inline Descr* write_header(Vm& vm, uint64_t len) {
 }
 
 // Makes the variable at the free pointer (header written, text in place, not yet interned) a
-// member of the table: pads the text, links it into its chain, enters it in the index and
+// member of the table: pads the text, keeps its hash in the link, enters it in the index and
 // advances the free pointer past it.
-Descr link_new(Vm& vm, Descr* v, uint64_t len, uint64_t hash) {
+Descr link_new(Vm& vm, Descr* v, uint64_t len, uint64_t hash, const intern::Probe& probe) {
   Storage& st = vm.st;
   char* text = var_text(v);
   uint64_t padded = (len + 15) & ~uint64_t{15};
   std::memset(text + len, 0, padded - len);
-  uint32_t bin, key;
-  hash_text(text, len, &bin, &key);
-  Descr* prev = insertion_link(vm, bin, key);
-  var_link(v) = Descr::make(prev->a, 0, key);
-  prev->a = reinterpret_cast<uint64_t>(v);
-  st.bins_used[bin / 64] |= uint64_t{1} << (bin % 64);
+  var_link(v) = Descr::make(0, 0, hash);
   st.free_ptr += VAR_HEADER + padded;
-  if (st.index.enabled) {
-    intern::insert(st, v, hash);
-    if (st.index.enabled) intern::set_group_tail(st, bin, key, v);
-  }
+  if (st.index.enabled) intern::insert(st, v, hash, &probe);
   return Descr::pointer(v, T_STRING);
 }
 
@@ -139,7 +105,8 @@ void make_room_for_variable(Vm& vm, uint64_t body) {
 // The slow path of make_variable: the text is not interned yet.  When room has to be made and
 // the text lies in the work space, it is kept across the regeneration either through a pin on
 // the block holding it (spec_block, a descriptor of the block) or in a copy outside.
-Descr new_variable(Vm& vm, const char* text, uint64_t len, uint64_t hash, uint64_t spec_block) {
+Descr new_variable(Vm& vm, const char* text, uint64_t len, uint64_t hash, const intern::Probe& probe,
+                   uint64_t spec_block) {
   [[maybe_unused]] Storage& st = vm.st;
   if (len > MAX_BLOCK_BODY) error_fatal(vm, 23);
   uint64_t body = var_body(len);
@@ -157,7 +124,7 @@ Descr new_variable(Vm& vm, const char* text, uint64_t len, uint64_t hash, uint64
       text = reinterpret_cast<const char*>(holder->a + offset);
       Descr* v = write_header(vm, len);
       std::memmove(var_text(v), text, len);
-      return link_new(vm, v, len, hash);
+      return link_new(vm, v, len, hash, probe);
     }
     std::unique_ptr<char[]> copy(new (std::nothrow) char[len]);
     if (!copy) error_fatal(vm, 20);
@@ -165,12 +132,12 @@ Descr new_variable(Vm& vm, const char* text, uint64_t len, uint64_t hash, uint64
     make_room_for_variable(vm, body);
     Descr* v = write_header(vm, len);
     std::memcpy(var_text(v), copy.get(), len);
-    return link_new(vm, v, len, hash);
+    return link_new(vm, v, len, hash, probe);
   }
   make_room_for_variable(vm, body);
   Descr* v = write_header(vm, len);
   std::memmove(var_text(v), text, len);
-  return link_new(vm, v, len, hash);
+  return link_new(vm, v, len, hash, probe);
 }
 
 }  // namespace
@@ -199,8 +166,9 @@ void hash_text(const char* s, uint64_t n, uint32_t* bin, uint32_t* key) {
 Descr make_variable(Vm& vm, const char* text, uint64_t len) {
   if (len == 0) return NULL_STRING;
   uint64_t hash;
-  if (Descr* v = find_text(vm, text, len, &hash)) return Descr::pointer(v, T_STRING);
-  return new_variable(vm, text, len, hash, 0);
+  intern::Probe probe;
+  if (Descr* v = find_text(vm, text, len, &hash, &probe)) return Descr::pointer(v, T_STRING);
+  return new_variable(vm, text, len, hash, probe, 0);
 }
 
 Descr make_variable(Vm& vm, const Spec& spec) {
@@ -208,14 +176,16 @@ Descr make_variable(Vm& vm, const Spec& spec) {
   if (len == 0) return NULL_STRING;
   const char* text = spec.chars();
   uint64_t hash;
-  if (Descr* v = find_text(vm, text, len, &hash)) return Descr::pointer(v, T_STRING);
-  return new_variable(vm, text, len, hash, spec.first.a);
+  intern::Probe probe;
+  if (Descr* v = find_text(vm, text, len, &hash, &probe)) return Descr::pointer(v, T_STRING);
+  return new_variable(vm, text, len, hash, probe, spec.first.a);
 }
 
 Descr lookup_variable(Vm& vm, const char* text, uint64_t len) {
   if (len == 0) return ZERO_DESCR;
   uint64_t hash;
-  Descr* v = find_text(vm, text, len, &hash);
+  intern::Probe probe;
+  Descr* v = find_text(vm, text, len, &hash, &probe);
   return v != nullptr ? Descr::pointer(v, T_STRING) : ZERO_DESCR;
 }
 
@@ -248,11 +218,12 @@ Descr finish_string(Vm& vm, uint64_t final_len) {
   if (final_len == 0) return NULL_STRING;
   Descr* v = reinterpret_cast<Descr*>(st.free_ptr);
   uint64_t hash;
-  if (Descr* found = find_text(vm, var_text(v), final_len, &hash)) {
+  intern::Probe probe;
+  if (Descr* found = find_text(vm, var_text(v), final_len, &hash, &probe)) {
     return Descr::pointer(found, T_STRING);
   }
   v->set_v(final_len);
-  return link_new(vm, v, final_len, hash);
+  return link_new(vm, v, final_len, hash, probe);
 }
 
 // --- Keywords -------------------------------------------------------------------------------------
@@ -274,11 +245,31 @@ Descr* find_protected_keyword(Vm& vm, const Descr& name) {
 // --- CLEAR and the dump order ---------------------------------------------------------------------
 
 void clear_variables(Vm& vm) {
-  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
-    for (Descr* v = vm.st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
-      var_value(v) = NULL_STRING;
-    }
-  }
+  for_each_variable(vm, [](Descr* v) { var_value(v) = NULL_STRING; });
+}
+
+void variables_in_dump_order(Vm& vm, bool with_null, std::vector<Descr*>* out) {
+  struct Entry {
+    uint32_t bin, key;
+    Descr* var;
+  };
+  std::vector<Entry> entries;
+  for_each_variable(vm, [&](Descr* v) {
+    if (!with_null && var_value(v) == NULL_STRING) return;
+    uint32_t bin, key;
+    hash_text(var_text(v), var_length(v), &bin, &key);
+    entries.push_back(Entry{bin, key, v});
+  });
+  // Bin, then order key, then creation: variables are made at the free pointer and compaction
+  // keeps their order, so creation order is address order.
+  std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    if (a.bin != b.bin) return a.bin < b.bin;
+    if (a.key != b.key) return a.key < b.key;
+    return a.var < b.var;
+  });
+  out->clear();
+  out->reserve(entries.size());
+  for (const Entry& e : entries) out->push_back(e.var);
 }
 
 Exit bi_CLEAR(Vm& vm) {
@@ -319,28 +310,21 @@ Descr* merge_lists(Descr* a, Descr* b) {
 }  // namespace
 
 void sort_variables(Vm& vm) {
-  // The chains stop being chains: the index goes, and nothing is looked up again.
-  intern::disable(vm.st);
   vm.st.chains_sorted = true;
   Descr* bins = vm.st.bins;
-  // One list of every variable with a value, in chain order.
+  // One list of every variable with a value, in dump order, linked through the link A fields
+  // (with FLAG_POINTER, so that regeneration relocates them; the hash in V stays, so lookups
+  // still work).
+  std::vector<Descr*> order;
+  variables_in_dump_order(vm, false, &order);
   Descr collected{};
   Descr* tail = &collected;
-  uint64_t count = 0;
-  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
-    Descr* v = bins[b].ptr();
-    bins[b].a = 0;
-    while (v != nullptr) {
-      Descr* next = var_link(v).ptr();
-      if (!(var_value(v) == NULL_STRING)) {
-        tail->a = reinterpret_cast<uint64_t>(v);
-        tail = &var_link(v);
-        ++count;
-      }
-      v = next;
-    }
+  for (Descr* v : order) {
+    tail->a = reinterpret_cast<uint64_t>(v);
+    tail = &var_link(v);
   }
   tail->a = 0;
+  const uint64_t count = order.size();
   // Bottom-up merge sort of the linked list: runs of width 1, 2, 4, ... merged pairwise.
   Descr* list = collected.ptr();
   for (uint64_t width = 1; width < count; width *= 2) {
@@ -368,9 +352,9 @@ void sort_variables(Vm& vm) {
     out->a = 0;
     list = result_head.ptr();
   }
+  for (uint64_t b = 0; b < BIN_COUNT; ++b) bins[b].a = 0;
   bins[0].a = reinterpret_cast<uint64_t>(list);
-  for (uint64_t& w : vm.st.bins_used) w = 0;
-  vm.st.bins_used[0] = 1;
+  for (Descr* v = list; v != nullptr; v = var_link(v).ptr()) var_link(v).set_f(FLAG_POINTER);
 }
 
 }  // namespace pellux

@@ -132,31 +132,6 @@ struct Marker {
   }
 };
 
-// The chains whose bits are set, in bin order.
-struct UsedBins {
-  const Storage& st;
-  struct It {
-    const uint64_t* words;
-    uint64_t w, bits;
-    uint64_t operator*() const { return w * 64 + static_cast<uint64_t>(__builtin_ctzll(bits)); }
-    void settle() {
-      while (bits == 0 && ++w < BIN_COUNT / 64) bits = words[w];
-    }
-    It& operator++() {
-      bits &= bits - 1;
-      settle();
-      return *this;
-    }
-    bool operator!=(const It& o) const { return w != o.w || bits != o.bits; }
-  };
-  It begin() const {
-    It it{st.bins_used, 0, st.bins_used[0]};
-    it.settle();
-    return it;
-  }
-  It end() const { return It{st.bins_used, BIN_COUNT / 64, 0}; }
-};
-
 inline bool chain_root(Descr* var) {
   return !(var_value(var) == NULL_STRING && var_attr(var) == ZERO_DESCR);
 }
@@ -167,16 +142,17 @@ void mark_phase(Vm& vm, Marker& m) {
   m.walk_pos = st.hard_limit;
   m.lowest = nullptr;
 
-  // Chains: weak references; a variable that is null-valued and not a label is no root.
-  for (uint64_t b : UsedBins(st)) {
-    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
-      if (!chain_root(v) || (v->fv & FLAG_MARK)) continue;
-      v->fv |= FLAG_MARK;
-      ++m.new_marks;
-      if (m.sp < m.stack_end) *m.sp++ = v;
-      else m.defer(v);
-      m.drain();
-    }
+  // The variable table: weak references; a variable that is null-valued and not a label is
+  // no root.  Every natural variable is in the table, so the roots are found by one walk.
+  for (uint8_t* p = st.ws_start; p < m.free;) {
+    Descr* v = reinterpret_cast<Descr*>(p);
+    p += block_length(v);
+    if (!(v->fv & FLAG_STRING) || !chain_root(v) || (v->fv & FLAG_MARK)) continue;
+    v->fv |= FLAG_MARK;
+    ++m.new_marks;
+    if (m.sp < m.stack_end) *m.sp++ = v;
+    else m.defer(v);
+    m.drain();
   }
   // The static area, block by block (function cells included).
   for (uint8_t* p = st.static_start; p < st.static_end;) {
@@ -314,45 +290,27 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
 
   // 3. New addresses, in address order.
   uint64_t t = reinterpret_cast<uint64_t>(ws);
+  uint64_t surviving_variables = 0;
   for (uint8_t* p = ws; p < old_free;) {
     Descr* b = reinterpret_cast<Descr*>(p);
     uint64_t len = block_length(b);
     if (b->fv & FLAG_MARK) {
       b->a = t;
       t += len;
+      surviving_variables += (b->fv & FLAG_STRING) != 0;
     }
     p += len;
   }
 
-  // The lookup index follows the variables; its group tails are made again with the chains.
+  // The lookup index is emptied for the survivors, which compaction enters again.
+  if (st.index.enabled) intern::begin_regeneration(st, surviving_variables);
   const bool indexed = st.index.enabled;
-  if (indexed) {
-    intern::relocate(st);
-    intern::clear_groups(st);
-  }
 
   // 4. Pointer adjustment.
   const uint64_t lo = reinterpret_cast<uint64_t>(ws);
   const uint64_t hi = reinterpret_cast<uint64_t>(old_free);
-  // 4.1 Chains: unmarked variables are dropped; links take the new addresses.
-  for (uint64_t bin : UsedBins(st)) {
-    Descr* prev = &st.bins[bin];
-    for (Descr* v = prev->ptr(); v != nullptr;) {
-      Descr* next = var_link(v).ptr();
-      if (v->fv & FLAG_MARK) {
-        prev->a = v->a;
-        adjust(var_value(v), map, lo, hi);
-        adjust(var_attr(v), map, lo, hi);
-        prev = &var_link(v);
-        if (indexed && st.index.enabled) {
-          intern::set_group_tail(st, bin, var_link(v).v(), reinterpret_cast<Descr*>(v->a));
-        }
-      }
-      v = next;
-    }
-    prev->a = 0;
-    if (st.bins[bin].a == 0) st.bins_used[bin / 64] &= ~(uint64_t{1} << (bin % 64));
-  }
+  // 4.1 The terminal dump's sorted list starts at the head of bin 0.
+  if (st.chains_sorted) adjust(st.bins[0], map, lo, hi);
   // 4.2 The static area.
   for (uint8_t* p = st.static_start; p < st.static_end;) {
     Descr* b = reinterpret_cast<Descr*>(p);
@@ -362,13 +320,21 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   }
   // 4.3 The system stack.
   for (Descr* d = st.stack.base; d < st.stack.top; ++d) adjust(*d, map, lo, hi);
-  // 4.4 Ordinary blocks of dynamic storage (natural variables went through their chains).
+  // 4.4 Blocks of dynamic storage: a natural variable's value, attribute and link (a link is a
+  // pointer only in the terminal dump's sorted list; its text is never examined), every body
+  // descriptor of the others.
   for (uint8_t* p = ws; p < old_free;) {
     Descr* b = reinterpret_cast<Descr*>(p);
     uint64_t len = block_length(b);
-    if ((b->fv & FLAG_MARK) && !(b->fv & FLAG_STRING)) {
-      Descr* end = b + 1 + b->v() / 16;
-      for (Descr* d = b + 1; d < end; ++d) adjust(*d, map, lo, hi);
+    if (b->fv & FLAG_MARK) {
+      if (b->fv & FLAG_STRING) {
+        adjust(var_value(b), map, lo, hi);
+        adjust(var_attr(b), map, lo, hi);
+        adjust(var_link(b), map, lo, hi);
+      } else {
+        Descr* end = b + 1 + b->v() / 16;
+        for (Descr* d = b + 1; d < end; ++d) adjust(*d, map, lo, hi);
+      }
     }
     p += len;
   }
@@ -385,13 +351,14 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
         b->a = reinterpret_cast<uint64_t>(target);
       }
       if (target != p) std::memmove(target, p, len);
+      Descr* moved = reinterpret_cast<Descr*>(target);  // the old place may be overwritten
+      if (indexed && (moved->fv & FLAG_STRING)) intern::reenter(st, moved, intern::stored_hash(moved));
       target += len;
     }
     p += len;
   }
 
   st.free_ptr = target;
-  if (st.index.enabled) intern::after_compaction(st);
 #ifdef PELLUX_GC_STRESS
   // What compaction left behind is garbage: overwrite it, so that code still reading a moved
   // block through an old pointer reads nonsense instead of the right bytes by luck.
@@ -610,23 +577,13 @@ const char* check_heap(Vm& vm) {
   for (Descr* d = st.stack.base; d < st.stack.top; ++d) {
     if (const char* e = c.pointer(*d)) return e;
   }
-  for (uint64_t b = 0; b < BIN_COUNT; ++b) {
-    uint64_t last_key = 0;
-    if (st.bins[b].a != 0 && !((st.bins_used[b / 64] >> (b % 64)) & 1)) {
-      return "non-empty hash chain not marked as used";
-    }
-    for (Descr* v = st.bins[b].ptr(); v != nullptr; v = var_link(v).ptr()) {
+  if (st.chains_sorted) {
+    for (Descr* v = st.bins[0].ptr(); v != nullptr; v = var_link(v).ptr()) {
       uint64_t a = reinterpret_cast<uint64_t>(v);
       if (a < reinterpret_cast<uint64_t>(st.ws_start) || a >= reinterpret_cast<uint64_t>(st.free_ptr) ||
           !c.is_start(a) || !(v->fv & FLAG_STRING)) {
-        return "hash chain link that is not a natural variable";
+        return "sorted variable list link that is not a natural variable";
       }
-      if (st.chains_sorted) continue;  // merged into one list in text order for the dump
-      uint32_t bin, key;
-      hash_text(var_text(v), var_length(v), &bin, &key);
-      if (bin != b || key != var_link(v).v()) return "variable in the wrong chain or with a wrong key";
-      if (key < last_key) return "hash chain out of key order";
-      last_key = key;
     }
   }
   return intern::check(st);
