@@ -41,8 +41,9 @@ Exit arith_values(Vm& vm, int op, const Descr& x, const Descr& y);
 Exit arith_after_pointer(Vm& vm, int op, const Descr& x);
 
 // Evaluates the two operands of the current instruction, then applies the operation.  Two
-// integers are handled here for addition, subtraction and the comparisons, the operations
-// of counting loops and recursion; everything else goes through arith_values.  May allocate.
+// integers are handled here for addition, subtraction, multiplication, REMDR and the
+// comparisons, the operations of counting loops and recursion; everything else (and every
+// error) goes through arith_values.  May allocate.
 template <int OP>
 inline Exit arith_operands(Vm& vm) {
   if (eval_value(vm) != X_VALUE) return X_FAIL;
@@ -62,6 +63,17 @@ inline Exit arith_operands(Vm& vm) {
           break;  // error 2, raised by the general path
         vm.rt.arith_ops += 1;
         result(vm) = Descr::integer(r);
+        return X_VALUE;
+      case AR_MUL:
+        // The product of the magnitudes must fit, so the most negative integer is refused too.
+        if (__builtin_mul_overflow(a, b, &r) || r == INT64_MIN) break;
+        vm.rt.arith_ops += 1;
+        result(vm) = Descr::integer(r);
+        return X_VALUE;
+      case AR_REMDR:
+        if (b == 0 || a == INT64_MIN || b == INT64_MIN) break;
+        vm.rt.arith_ops += 1;
+        result(vm) = Descr::integer(a % b);
         return X_VALUE;
       case AR_EQ: holds = a == b; goto compared;
       case AR_NE: holds = a != b; goto compared;

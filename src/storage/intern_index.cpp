@@ -6,10 +6,13 @@
 //
 // Each variable keeps its hash, so the table never reads a text except to compare one found
 // under an equal tag.  Regeneration empties the table (sized for the survivors) and enters
-// the survivors at their new addresses while compaction moves them.
+// the survivors at their new addresses while compaction moves them.  The table's memory is
+// reserved once, for as many variables as the work space can hold, and two areas take turns
+// when it doubles, so no memory is mapped or unmapped while the program runs.
 #include "storage/intern_index.h"
 
 #include <cstring>
+#include <utility>
 
 #include "platform/platform.h"
 #include "storage/descr.h"
@@ -21,8 +24,6 @@ namespace {
 constexpr uint64_t EMPTY = 0;
 constexpr uint64_t ADDR_MASK = (uint64_t{1} << 48) - 1;
 constexpr uint64_t MIN_SLOTS = 4096;
-// A table this many times larger than the survivors need is given back at regeneration.
-constexpr uint64_t OVERSIZE_FACTOR = 16;
 
 inline uint64_t mix(uint64_t h) {
   h ^= h >> 33;
@@ -52,13 +53,19 @@ uint64_t slots_for(uint64_t entries) {
   return want < MIN_SLOTS ? MIN_SLOTS : want;
 }
 
+// The largest table the areas are reserved for (8 GiB of address space each).
+constexpr uint64_t MAX_SLOTS = uint64_t{1} << 30;
+
 uint64_t* obtain_slots(uint64_t count) {
-  return static_cast<uint64_t*>(platform::area_obtain(count * sizeof(uint64_t)));
+  void* p = platform::area_obtain(count * sizeof(uint64_t));
+  if (p != nullptr) platform::area_prefer_large_pages(p, count * sizeof(uint64_t));
+  return static_cast<uint64_t*>(p);
 }
 
 void free_area(InternIndex& ix) {
   if (ix.slots != nullptr) platform::area_release(ix.slots, ix.capacity * sizeof(uint64_t));
-  ix.slots = nullptr;
+  if (ix.spare != nullptr) platform::area_release(ix.spare, ix.capacity * sizeof(uint64_t));
+  ix.slots = ix.spare = nullptr;
   ix.mask = 0;
   ix.capacity = 0;
   ix.live = 0;
@@ -73,22 +80,18 @@ inline void put(uint64_t* slots, uint64_t mask, uint64_t entry, uint64_t hash) {
   }
 }
 
-// A fresh area of `count` slots holding the present entries; false when refused.
-bool regrow(InternIndex& ix, uint64_t count) {
-  uint64_t* fresh = obtain_slots(count);
-  if (fresh == nullptr) return false;
-  if (ix.slots != nullptr) {
-    for (uint64_t i = 0; i <= ix.mask; ++i) {
-      uint64_t e = ix.slots[i];
-      if (e != EMPTY) put(fresh, count - 1, e, stored_hash(var_of(e)));
-    }
+// The table at twice its size, rehashed into the spare area, which becomes the table; false
+// when it is as large as it can be.
+bool grow(InternIndex& ix) {
+  const uint64_t count = 2 * (ix.mask + 1);
+  if (count > ix.capacity) return false;
+  std::memset(ix.spare, 0, count * sizeof(uint64_t));
+  for (uint64_t i = 0; i <= ix.mask; ++i) {
+    uint64_t e = ix.slots[i];
+    if (e != EMPTY) put(ix.spare, count - 1, e, stored_hash(var_of(e)));
   }
-  uint64_t live = ix.live;
-  free_area(ix);
-  ix.slots = fresh;
+  std::swap(ix.slots, ix.spare);
   ix.mask = count - 1;
-  ix.capacity = count;
-  ix.live = live;
   ++ix.version;
   return true;
 }
@@ -97,34 +100,55 @@ bool regrow(InternIndex& ix, uint64_t count) {
 
 uint64_t text_hash(const char* s, uint64_t n) {
   const auto* p = reinterpret_cast<const uint8_t*>(s);
-  uint64_t h = 0x9e3779b97f4a7c15ull ^ (n * 0xc2b2ae3d27d4eb4full);
-  while (n >= 8) {
+  constexpr uint64_t K1 = 0xff51afd7ed558ccdull, K2 = 0xc4ceb9fe1a85ec53ull;
+  uint64_t a = 0x9e3779b97f4a7c15ull ^ (n * 0xc2b2ae3d27d4eb4full);
+  uint64_t b = 0x6a09e667f3bcc909ull ^ n;
+  // Two independent lanes of 8 bytes each, so that long texts hash at the speed of the loads.
+  while (n >= 16) {
+    uint64_t w1, w2;
+    std::memcpy(&w1, p, 8);
+    std::memcpy(&w2, p + 8, 8);
+    a = (a ^ w1) * K1;
+    b = (b ^ w2) * K2;
+    a ^= a >> 32;
+    b ^= b >> 29;
+    p += 16;
+    n -= 16;
+  }
+  if (n >= 8) {
     uint64_t w;
     std::memcpy(&w, p, 8);
-    h = (h ^ w) * 0xff51afd7ed558ccdull;
-    h ^= h >> 32;
+    a = (a ^ w) * K1;
+    a ^= a >> 32;
     p += 8;
     n -= 8;
   }
   if (n > 0) {
     uint64_t w = 0;
     std::memcpy(&w, p, n);
-    h = (h ^ w) * 0xff51afd7ed558ccdull;
-    h ^= h >> 32;
+    b = (b ^ w) * K2;
+    b ^= b >> 29;
   }
-  return mix(h) >> 8;
+  return mix(a ^ (b * K1)) >> 8;
 }
 
 bool start(Storage& st) {
   release(st);
   InternIndex& ix = st.index;
-  ix.slots = obtain_slots(MIN_SLOTS);
-  if (ix.slots == nullptr) {
+  // Every variable takes at least 80 bytes of the work space; the table stays at most half
+  // full, so this many slots never run out.
+  uint64_t cap = pow2_at_least(2 * (st.ws_size / 80 + 1));
+  if (cap < MIN_SLOTS) cap = MIN_SLOTS;
+  if (cap > MAX_SLOTS) cap = MAX_SLOTS;
+  ix.slots = obtain_slots(cap);
+  ix.spare = obtain_slots(cap);
+  ix.capacity = cap;
+  if (ix.slots == nullptr || ix.spare == nullptr) {
+    free_area(ix);
     ix = InternIndex{};
     return false;
   }
   ix.mask = MIN_SLOTS - 1;
-  ix.capacity = MIN_SLOTS;
   ix.enabled = true;
   return true;
 }
@@ -159,11 +183,9 @@ Descr* find(const Storage& st, const char* s, uint64_t n, uint64_t hash, Probe* 
 
 void insert(Storage& st, Descr* var, uint64_t hash, const Probe* probe) {
   InternIndex& ix = st.index;
-  if ((ix.live + 1) * 2 > ix.mask + 1) {
-    if (!regrow(ix, 2 * (ix.mask + 1))) {
-      disable(st);
-      return;
-    }
+  if ((ix.live + 1) * 2 > ix.mask + 1 && !grow(ix)) {
+    disable(st);
+    return;
   }
   const uint64_t entry = entry_of(var, hash);
   if (probe != nullptr && probe->version == ix.version && ix.slots[probe->slot] == EMPTY) {
@@ -176,22 +198,9 @@ void insert(Storage& st, Descr* var, uint64_t hash, const Probe* probe) {
 
 void begin_regeneration(Storage& st, uint64_t survivors) {
   InternIndex& ix = st.index;
-  const uint64_t want = slots_for(survivors);
+  uint64_t want = slots_for(survivors);
+  if (want > ix.capacity) want = ix.capacity;  // cannot happen: survivors fit the work space
   ++ix.version;
-  if (want > ix.capacity || ix.capacity >= OVERSIZE_FACTOR * want) {
-    // Too small, or far larger than the survivors need after a burst of short-lived strings.
-    uint64_t* fresh = obtain_slots(want);
-    if (fresh == nullptr) {
-      if (want > ix.capacity) {
-        disable(st);
-        return;
-      }
-    } else {
-      free_area(ix);
-      ix.slots = fresh;
-      ix.capacity = want;
-    }
-  }
   ix.mask = want - 1;
   ix.live = 0;
   std::memset(ix.slots, 0, want * sizeof(uint64_t));
@@ -205,30 +214,26 @@ void reenter(Storage& st, Descr* new_address, uint64_t hash) {
 
 bool rebuild(Storage& st) {
   if (st.bins == nullptr || st.ws_start == nullptr) return false;
-  InternIndex& ix = st.index;
   uint64_t count = 0;
   for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
     auto* t = reinterpret_cast<Descr*>(p);
     count += (t->fv & FLAG_STRING) != 0;
     p += block_length(t);
   }
-  const uint64_t cap = slots_for(count);
-  uint64_t* slots = obtain_slots(cap);
-  if (slots == nullptr) {
+  if (!start(st)) return false;
+  InternIndex& ix = st.index;
+  uint64_t want = slots_for(count);
+  if (want > ix.capacity) {
     release(st);
     return false;
   }
+  ix.mask = want - 1;
   for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
     auto* v = reinterpret_cast<Descr*>(p);
-    if (v->fv & FLAG_STRING) put(slots, cap - 1, entry_of(v, stored_hash(v)), stored_hash(v));
+    if (v->fv & FLAG_STRING) put(ix.slots, ix.mask, entry_of(v, stored_hash(v)), stored_hash(v));
     p += block_length(v);
   }
-  free_area(ix);
-  ix.slots = slots;
-  ix.mask = cap - 1;
-  ix.capacity = cap;
   ix.live = count;
-  ix.enabled = true;
   ++ix.version;
   ++ix.rebuilds;
   return true;

@@ -74,14 +74,16 @@ inline constexpr uint64_t DEFAULT_WORK_SIZE = 30000000;
 // (56 bits) in the V of its link descriptor, so the table is grown and remade after
 // regeneration without reading a text again.  The order in which DUMP lists variables (by the
 // bin and order key of the chain hash, then by creation, which is address order) is derived
-// when a dump asks for it; nothing is kept in that order at creation.  The table lives in a
-// memory area outside the work space; when an area cannot be had, the index is switched off
-// and lookups walk the work space.
+// when a dump asks for it; nothing is kept in that order at creation.  The table lives in
+// memory areas outside the work space, reserved once; when they cannot be had, the index is
+// switched off and lookups walk the work space.
 struct InternIndex {
   bool enabled = false;
   uint64_t* slots = nullptr;  // 0 empty, else (tag << 48) | variable address
+  uint64_t* spare = nullptr;  // a second area of the same size: growing rehashes into it
   uint64_t mask = 0;          // slots in use - 1 (a power of two)
-  uint64_t capacity = 0;      // slots of the memory area (at least mask + 1)
+  uint64_t capacity = 0;      // slots of each area: enough for every variable the work space
+                              // can hold; pages are used only as far as the table reaches
   uint64_t live = 0;
   uint64_t version = 0;       // changes whenever entries move: invalidates a remembered slot
   uint64_t rebuilds = 0;
