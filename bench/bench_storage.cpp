@@ -88,7 +88,7 @@ void BM_AllocateBlock(benchmark::State& state) {
 }
 BENCHMARK(BM_AllocateBlock);
 
-// The fixed cost of a regeneration: the start-up heap only (chains, static area, index).
+// The fixed cost of a regeneration: the start-up heap only (variables, static area, index).
 void BM_RegenerateStartupHeap(benchmark::State& state) {
   BenchVm b(64'000'000);
   Vm& vm = *b.vm;
@@ -96,6 +96,26 @@ void BM_RegenerateStartupHeap(benchmark::State& state) {
   state.counters["live_KB"] = static_cast<double>(vm.st.free_ptr - vm.st.ws_start) / 1024;
 }
 BENCHMARK(BM_RegenerateStartupHeap)->Unit(benchmark::kMicrosecond);
+
+// Regeneration time against the number of live strings (valued variables of about 24
+// characters, nothing else live but the start-up heap): the cost should grow with them, not
+// with the size of the work space.
+void BM_RegenerateLiveStrings(benchmark::State& state) {
+  BenchVm b(400ull << 20);
+  Vm& vm = *b.vm;
+  const int64_t n = state.range(0);
+  for (int64_t i = 0; i < n; ++i) {
+    Descr v = make_variable(vm, "live_string_number_" + std::to_string(i));
+    var_value(v.ptr()) = Descr::integer(i);
+  }
+  regenerate_storage(vm, 0);
+  for (auto _ : state) regenerate_storage(vm, 0);
+  state.counters["live_MB"] = static_cast<double>(vm.st.free_ptr - vm.st.ws_start) / (1 << 20);
+  state.counters["ns_per_string"] =
+      benchmark::Counter(static_cast<double>(n), benchmark::Counter::kIsIterationInvariantRate |
+                                                     benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_RegenerateLiveStrings)->Arg(10'000)->Arg(100'000)->Arg(1'000'000)->Unit(benchmark::kMillisecond);
 
 // A live heap of about 100 MB: arrays of strings and integers, and long linked lists.
 void BM_Regenerate100MB(benchmark::State& state) {

@@ -149,6 +149,11 @@ struct Storage {
   uint64_t* start_map = nullptr;
   uint64_t start_map_bytes = 0;
 
+  // The live blocks of a regeneration, listed so that the steps after marking visit only them
+  // (a memory area reserved once; pages are used only as far as the list reaches).
+  uint64_t* live_list = nullptr;
+  uint64_t live_list_cap = 0;
+
   // Memory areas, for storage_release.
   uint64_t static_area_size = 0;
   void* bins_area = nullptr;

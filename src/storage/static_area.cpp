@@ -264,6 +264,12 @@ void storage_init(Vm& vm, uint64_t work_size) {
   st.start_map_bytes = ((size / 16 + 63) / 64 + 1) * 8;
   st.start_map = static_cast<uint64_t*>(platform::area_obtain(st.start_map_bytes));
   if (st.start_map == nullptr) st.start_map_bytes = 0;
+  // Room to list every block of a work space full of the smallest live blocks would be as
+  // large as the work space; a list of one entry per 64 bytes covers every heap that is not
+  // mostly tiny live blocks, and regeneration walks the heap when it overflows.
+  st.live_list_cap = size / 64 + 1024;
+  st.live_list = static_cast<uint64_t*>(platform::area_obtain(st.live_list_cap * sizeof(uint64_t)));
+  if (st.live_list == nullptr) st.live_list_cap = 0;
 
 #ifdef PELLUX_GC_STRESS
   if (const char* p = std::getenv("PELLUX_GC_PERIOD")) {
@@ -362,6 +368,7 @@ void storage_release(Vm& vm) {
   intern::release(st);
   if (st.ws_start != nullptr) platform::area_release(st.ws_start, st.ws_size);
   if (st.start_map != nullptr) platform::area_release(st.start_map, st.start_map_bytes);
+  if (st.live_list != nullptr) platform::area_release(st.live_list, st.live_list_cap * sizeof(uint64_t));
   if (st.static_start != nullptr) platform::area_release(st.static_start, st.static_area_size);
   if (st.bins_area != nullptr) platform::area_release(st.bins_area, st.bins_area_size);
   if (st.stack.base != nullptr) platform::area_release(st.stack.base, SYSSTACK_BYTES);

@@ -44,16 +44,24 @@ struct StartMap {
   uint64_t* bits = nullptr;  // nullptr: no map, step back descriptor by descriptor
   uint64_t base = 0;
 
-  void build(Storage& st) {
+  // Sets the bit of every block, and calls root(block) for each natural variable, in the
+  // same walk.
+  template <typename F>
+  void build(Storage& st, F&& root) {
     bits = st.start_map;
-    if (bits == nullptr) return;
     base = reinterpret_cast<uint64_t>(st.ws_start);
-    uint64_t slots = static_cast<uint64_t>(st.free_ptr - st.ws_start) / 16;
-    std::memset(bits, 0, ((slots + 63) / 64) * 8);
+    if (bits != nullptr) {
+      uint64_t slots = static_cast<uint64_t>(st.free_ptr - st.ws_start) / 16;
+      std::memset(bits, 0, ((slots + 63) / 64) * 8);
+    }
     for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
-      uint64_t i = static_cast<uint64_t>(p - st.ws_start) / 16;
-      bits[i / 64] |= uint64_t{1} << (i % 64);
-      p += block_length(reinterpret_cast<Descr*>(p));
+      Descr* t = reinterpret_cast<Descr*>(p);
+      if (bits != nullptr) {
+        uint64_t i = static_cast<uint64_t>(p - st.ws_start) / 16;
+        bits[i / 64] |= uint64_t{1} << (i % 64);
+      }
+      p += block_length(t);
+      if (t->fv & FLAG_STRING) root(t);
     }
   }
 
@@ -138,22 +146,8 @@ inline bool chain_root(Descr* var) {
 
 void mark_phase(Vm& vm, Marker& m) {
   Storage& st = vm.st;
-  // Everything marked from the roots is "behind" a walk that has not started yet.
-  m.walk_pos = st.hard_limit;
-  m.lowest = nullptr;
-
-  // The variable table: weak references; a variable that is null-valued and not a label is
-  // no root.  Every natural variable is in the table, so the roots are found by one walk.
-  for (uint8_t* p = st.ws_start; p < m.free;) {
-    Descr* v = reinterpret_cast<Descr*>(p);
-    p += block_length(v);
-    if (!(v->fv & FLAG_STRING) || !chain_root(v) || (v->fv & FLAG_MARK)) continue;
-    v->fv |= FLAG_MARK;
-    ++m.new_marks;
-    if (m.sp < m.stack_end) *m.sp++ = v;
-    else m.defer(v);
-    m.drain();
-  }
+  // The variables that are roots were marked and stacked by the walk that made the block map.
+  m.drain();
   // The static area, block by block (function cells included).
   for (uint8_t* p = st.static_start; p < st.static_end;) {
     Descr* t = reinterpret_cast<Descr*>(p);
@@ -270,7 +264,6 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   uint8_t* const old_free = st.free_ptr;
 
   StartMap map;
-  map.build(st);
 
   // 1-2. Marking, with the free part of the work space as the mark stack.
   Marker m;
@@ -285,12 +278,30 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   m.stack_base = reinterpret_cast<Descr**>(stack_start);
   m.sp = m.stack_base;
   m.stack_end = m.stack_base + cap;
+  // Everything marked from the roots is "behind" a walk that has not started yet.
+  m.walk_pos = st.hard_limit;
+  m.lowest = nullptr;
+  // The variable table: weak references; a variable that is null-valued and not a label is
+  // no root.  Every natural variable is in the table, so the walk that makes the block map
+  // finds the roots too; they are marked and stacked, and scanned once the map is complete.
+  map.build(st, [&m](Descr* v) {
+    if (!chain_root(v) || (v->fv & FLAG_MARK)) return;
+    v->fv |= FLAG_MARK;
+    ++m.new_marks;
+    if (m.sp < m.stack_end) *m.sp++ = v;
+    else m.defer(v);
+  });
   mark_phase(vm, m);
   st.regen_mark_deferrals = m.deferrals;
 
-  // 3. New addresses, in address order.
+  // 3. New addresses, in address order.  The live blocks are listed on the side as well, so
+  // that the later steps visit only them (when there are more than the list holds, they walk
+  // the whole of dynamic storage instead).
   uint64_t t = reinterpret_cast<uint64_t>(ws);
   uint64_t surviving_variables = 0;
+  uint64_t live_blocks = 0;
+  uint64_t* const live = st.live_list;
+  const uint64_t live_cap = live != nullptr ? st.live_list_cap : 0;
   for (uint8_t* p = ws; p < old_free;) {
     Descr* b = reinterpret_cast<Descr*>(p);
     uint64_t len = block_length(b);
@@ -298,9 +309,24 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
       b->a = t;
       t += len;
       surviving_variables += (b->fv & FLAG_STRING) != 0;
+      if (live_blocks < live_cap) live[live_blocks] = reinterpret_cast<uint64_t>(p);
+      ++live_blocks;
     }
     p += len;
   }
+  const bool listed = live_blocks <= live_cap;
+  // Calls f(block) for every live block in address order.
+  auto for_live_blocks = [&](auto&& f) {
+    if (listed) {
+      for (uint64_t i = 0; i < live_blocks; ++i) f(reinterpret_cast<Descr*>(live[i]));
+      return;
+    }
+    for (uint8_t* p = ws; p < old_free;) {
+      Descr* b = reinterpret_cast<Descr*>(p);
+      p += block_length(b);
+      if (b->fv & FLAG_MARK) f(b);
+    }
+  };
 
   // The lookup index is emptied for the survivors, which compaction enters again.
   if (st.index.enabled) intern::begin_regeneration(st, surviving_variables);
@@ -323,40 +349,33 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   // 4.4 Blocks of dynamic storage: a natural variable's value, attribute and link (a link is a
   // pointer only in the terminal dump's sorted list; its text is never examined), every body
   // descriptor of the others.
-  for (uint8_t* p = ws; p < old_free;) {
-    Descr* b = reinterpret_cast<Descr*>(p);
-    uint64_t len = block_length(b);
-    if (b->fv & FLAG_MARK) {
-      if (b->fv & FLAG_STRING) {
-        adjust(var_value(b), map, lo, hi);
-        adjust(var_attr(b), map, lo, hi);
-        adjust(var_link(b), map, lo, hi);
-      } else {
-        Descr* end = b + 1 + b->v() / 16;
-        for (Descr* d = b + 1; d < end; ++d) adjust(*d, map, lo, hi);
-      }
+  for_live_blocks([&](Descr* b) {
+    if (b->fv & FLAG_STRING) {
+      adjust(var_value(b), map, lo, hi);
+      adjust(var_attr(b), map, lo, hi);
+      adjust(var_link(b), map, lo, hi);
+    } else {
+      Descr* end = b + 1 + b->v() / 16;
+      for (Descr* d = b + 1; d < end; ++d) adjust(*d, map, lo, hi);
     }
-    p += len;
-  }
+  });
 
   // 5. Compaction, in address order (a block never moves up).
+  // The blocks after a moved one lie above its new end, so a move never overwrites a block
+  // still to be visited.
   uint8_t* target = ws;
-  for (uint8_t* p = ws; p < old_free;) {
-    Descr* b = reinterpret_cast<Descr*>(p);
-    uint64_t len = block_length(b);
-    if (b->fv & FLAG_MARK) {
-      b->fv &= ~uint64_t{LIVE_BITS};
-      if (b->a != reinterpret_cast<uint64_t>(target)) {
-        platform::diag_write("#### self pointer does not match target move address GCmv\r\n");
-        b->a = reinterpret_cast<uint64_t>(target);
-      }
-      if (target != p) std::memmove(target, p, len);
-      Descr* moved = reinterpret_cast<Descr*>(target);  // the old place may be overwritten
-      if (indexed && (moved->fv & FLAG_STRING)) intern::reenter(st, moved, intern::stored_hash(moved));
-      target += len;
+  for_live_blocks([&](Descr* b) {
+    const uint64_t len = block_length(b);
+    b->fv &= ~uint64_t{LIVE_BITS};
+    if (b->a != reinterpret_cast<uint64_t>(target)) {
+      platform::diag_write("#### self pointer does not match target move address GCmv\r\n");
+      b->a = reinterpret_cast<uint64_t>(target);
     }
-    p += len;
-  }
+    if (target != reinterpret_cast<uint8_t*>(b)) std::memmove(target, b, len);
+    Descr* moved = reinterpret_cast<Descr*>(target);  // the old place may be overwritten
+    if (indexed && (moved->fv & FLAG_STRING)) intern::reenter(st, moved, intern::stored_hash(moved));
+    target += len;
+  });
 
   st.free_ptr = target;
 #ifdef PELLUX_GC_STRESS
