@@ -300,8 +300,8 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   uint64_t t = reinterpret_cast<uint64_t>(ws);
   uint64_t surviving_variables = 0;
   uint64_t live_blocks = 0;
-  uint64_t* const live = st.live_list;
-  const uint64_t live_cap = live != nullptr ? st.live_list_cap : 0;
+  uint64_t* const live_list = st.live_list;
+  const uint64_t live_cap = live_list != nullptr ? st.live_list_cap : 0;
   for (uint8_t* p = ws; p < old_free;) {
     Descr* b = reinterpret_cast<Descr*>(p);
     uint64_t len = block_length(b);
@@ -309,7 +309,7 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
       b->a = t;
       t += len;
       surviving_variables += (b->fv & FLAG_STRING) != 0;
-      if (live_blocks < live_cap) live[live_blocks] = reinterpret_cast<uint64_t>(p);
+      if (live_blocks < live_cap) live_list[live_blocks] = reinterpret_cast<uint64_t>(p);
       ++live_blocks;
     }
     p += len;
@@ -318,7 +318,7 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   // Calls f(block) for every live block in address order.
   auto for_live_blocks = [&](auto&& f) {
     if (listed) {
-      for (uint64_t i = 0; i < live_blocks; ++i) f(reinterpret_cast<Descr*>(live[i]));
+      for (uint64_t i = 0; i < live_blocks; ++i) f(reinterpret_cast<Descr*>(live_list[i]));
       return;
     }
     for (uint8_t* p = ws; p < old_free;) {
