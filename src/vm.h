@@ -4,6 +4,7 @@
 #include "compiler/state.h"
 #include "interp/state.h"
 #include "io/state.h"
+#include "pattern/state.h"
 #include "runtime/state.h"
 #include "storage/state.h"
 
@@ -15,6 +16,7 @@ struct Vm {
   CompilerState cc;
   InterpState in;
   RuntimeState rt;
+  PatternState pat;
 };
 
 // Exits of every procedure.  Operand evaluation: 1 failure, 2 name, 3 value, 4 name to

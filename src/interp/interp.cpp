@@ -196,6 +196,43 @@ void skip_operand(Vm& vm) {
   }
 }
 
+Exit eval_name_or_value(Vm& vm) {
+  const Descr d = next_descr(vm);
+  if (!d.has(FLAG_FUNCTION)) {
+    if (is_variable_operand(d)) {
+      result(vm) = Descr::make(d.a, FLAG_POINTER, T_NAME);
+      return X_NAME;
+    }
+    result(vm) = d;
+    return X_VALUE;
+  }
+  switch (invoke(vm, d)) {
+    case X_NAME:
+    case X_NAME_NOINPUT:
+      return X_NAME;
+    case X_VALUE:
+      return X_VALUE;
+    default:
+      return X_FAIL;
+  }
+}
+
+Exit eval_expression(Vm& vm, const Descr& expression, bool as_name) {
+  check_depth(vm);
+  // The code base is a root, so the saved one is kept on the system stack: the code may move
+  // while the expression runs.
+  Pin saved_base(vm, sys(vm, SD_CODE_BASE));
+  const uint64_t saved_offset = vm.in.code_offset;
+  const uint64_t saved_fail = vm.in.fail_offset;
+  sys(vm, SD_CODE_BASE) = Descr::make(expression.a, FLAG_POINTER, T_CODE);
+  vm.in.code_offset = 0;
+  const Exit x = as_name ? eval_name_or_value(vm) : eval_value(vm);
+  sys(vm, SD_CODE_BASE) = *saved_base;
+  vm.in.code_offset = saved_offset;
+  vm.in.fail_offset = saved_fail;
+  return x;
+}
+
 void check_depth(Vm& vm) {
   check_native_depth(vm);
   const SysStack& s = vm.st.stack;
@@ -332,10 +369,7 @@ Exit op_assign(Vm& vm) {
   return assign_name(vm, *name, result(vm));
 }
 
-// Pattern matching is built with the pattern scanner; until then a match statement is an
-// undefined operation.
-Exit op_match(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_match_replace(Vm& vm) { return error_stmt(vm, 5); }
+// op_match and op_match_replace are the pattern matcher's (pattern/match.cpp).
 
 Exit op_end(Vm& vm) { terminate_normally(vm); }
 

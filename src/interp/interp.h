@@ -40,6 +40,15 @@ Exit eval_name(Vm& vm);           // exits: X_FAIL or X_NAME (a value where a na
 Exit eval_instruction_value(Vm& vm, const Descr& ins);
 // Skips the operand that starts after the current code offset without evaluating it.
 void skip_operand(Vm& vm);
+// Evaluates the next operand without dereferencing a name: a natural variable gives its NAME,
+// an instruction whatever it returns (X_NAME for a name, X_VALUE for a value).  Exits X_FAIL,
+// X_NAME or X_VALUE.  May allocate.
+Exit eval_name_or_value(Vm& vm);
+// Evaluates an unevaluated expression (an EXPRESSION value) where it stands in its code: the
+// code base, code offset and failure offset are saved and restored around it.  With `as_name`
+// the result is left as eval_name_or_value leaves it; otherwise it is a value (input
+// association applied to a variable).  May allocate.
+Exit eval_expression(Vm& vm, const Descr& expression, bool as_name);
 
 // The value of a NAME or keyword NAME into result(vm).  With `input`, a natural variable with
 // an input association (while &INPUT is non-zero) reads its next record.  Exits X_FAIL (end of

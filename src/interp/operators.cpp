@@ -5,6 +5,7 @@
 #include "builtins/numeric.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
+#include "pattern/pattern.h"
 #include "storage/convert.h"
 #include "storage/storage.h"
 
@@ -66,11 +67,10 @@ Exit concat_pair(Vm& vm, const Descr& l, const Descr& r) {
     result(vm) = l;
     return X_VALUE;
   }
-  // Concatenation with a pattern or an unevaluated expression builds a pattern; pattern
-  // construction is not built yet, so until then it is an undefined operation.
+  // Concatenation with a pattern or an unevaluated expression builds a pattern.
   uint64_t lt = l.v(), rt = r.v();
   if (lt == T_PATTERN || lt == T_EXPRESSION || rt == T_PATTERN || rt == T_EXPRESSION)
-    return error_stmt(vm, 5);
+    return pattern_concat(vm, l, r);
 
   Pin left(vm, l);
   Pin right(vm, r);
@@ -292,15 +292,8 @@ Exit op_interrogate(Vm& vm) {
   return X_VALUE;
 }
 
-// --- Operators of subsystems not built yet ----------------------------------------------------------
-// Alternation, the two pattern assignments and the cursor assignment build patterns, and the
-// unary * makes an unevaluated expression; until those exist they are undefined operations.
-
-Exit op_alternation(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_immediate_assign(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_conditional_assign(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_cursor(Vm& vm) { return error_stmt(vm, 5); }
-Exit op_defer(Vm& vm) { return error_stmt(vm, 5); }
+// Alternation, the two pattern assignments, the cursor assignment and the unary * are the
+// pattern constructors' (pattern/nodes.cpp).
 
 Exit op_undefined(Vm& vm) { return error_stmt(vm, 5); }
 

@@ -1,5 +1,5 @@
 // Procedures behind the operator records of the compiler.  Binary ones take two operands, unary
-// ones one.  Those that belong to subsystems not built yet raise error 5.
+// ones one.  The pattern operators (| . $ @ *) are defined with the pattern constructors.
 #pragma once
 #include "storage/descr.h"
 #include "vm.h"

@@ -10,6 +10,7 @@
 #include "builtins/table.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
+#include "pattern/nodes.h"
 #include "platform/platform.h"
 #include "storage/intern_index.h"
 #include "storage/storage.h"
@@ -200,11 +201,12 @@ void storage_prepare(Vm& vm) {
   // Unprotected keywords.
   for (int k = 0; k < K_UNPROTECTED_COUNT; ++k) st.ukw[2 * k] = Descr::integer(UKW_VALUES[k]);
 
-  // Protected keywords.  The built-in patterns live in static blocks of their own; their nodes
-  // are filled in by the pattern matcher's start-up.
+  // Protected keywords.  The built-in patterns live in static blocks of their own, made here
+  // with their nodes.
   for (int k = 0; k < P_PROTECTED_COUNT; ++k) st.pkw[2 * k] = Descr::integer(0);
   for (PKw k : PATTERN_KEYWORDS) {
-    Descr* block = static_block(vm, 2);
+    Descr* block = static_block(vm, builtin_pattern_slots(k));
+    fill_builtin_pattern(k, block + 1);
     st.pkw[2 * k] = Descr::make(reinterpret_cast<uint64_t>(block), 0, T_PATTERN);
   }
   for (PKw k : {P_RTNTYPE, P_ALPHABET, P_OS, P_UC, P_LC, P_DIG, P_PARM}) st.pkw[2 * k] = NULL_STRING;
