@@ -16,3 +16,9 @@ echo "== linenum.sno < poem.txt (numbers the lines of standard input)"
 echo
 echo "== wrap.sno (fills the text after END into justified lines with defined functions)"
 "$PELLUX" "$DIR/wrap.sno"
+echo
+echo "== csvsplit.sno < sales.csv (CSV fields taken apart with patterns, totals by region and product)"
+"$PELLUX" "$DIR/csvsplit.sno" < "$DIR/sales.csv"
+echo
+echo "== wordcount.sno < poem.txt (words found with BREAK and SPAN, counted in variables named after them)"
+"$PELLUX" "$DIR/wordcount.sno" < "$DIR/poem.txt"
