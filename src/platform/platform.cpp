@@ -29,19 +29,6 @@ bool area_release(void* addr, uint64_t size) {
   return munmap(addr, size) == 0;
 }
 
-void area_prefer_large_pages(void* addr, uint64_t size) {
-#ifdef MADV_HUGEPAGE
-  // Only the part made of whole 2 MiB pages can use them.
-  constexpr uintptr_t LARGE = uintptr_t{2} << 20;
-  uintptr_t start = (reinterpret_cast<uintptr_t>(addr) + LARGE - 1) & ~(LARGE - 1);
-  uintptr_t end = (reinterpret_cast<uintptr_t>(addr) + size) & ~(LARGE - 1);
-  if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-  (void)addr;
-  (void)size;
-#endif
-}
-
 // --- The diagnostic stream -----------------------------------------------------------------------
 
 void diag_write(const char* text, uint64_t len) {

@@ -9,9 +9,6 @@ namespace pellux::platform {
 // --- Memory areas: zero-filled, fixed address until released.  nullptr when refused. --------
 void* area_obtain(uint64_t size);
 bool area_release(void* addr, uint64_t size);
-// Asks the OS to back the area with large pages where it can (fewer page faults for an area
-// that is filled from one end); a no-op where large pages are not offered.
-void area_prefer_large_pages(void* addr, uint64_t size);
 
 // --- The diagnostic stream: standard error, one byte per write call, unbuffered. ------------
 void diag_write(const char* text);                 // NUL-terminated

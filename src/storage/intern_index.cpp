@@ -57,9 +57,7 @@ uint64_t slots_for(uint64_t entries) {
 constexpr uint64_t MAX_SLOTS = uint64_t{1} << 30;
 
 uint64_t* obtain_slots(uint64_t count) {
-  void* p = platform::area_obtain(count * sizeof(uint64_t));
-  if (p != nullptr) platform::area_prefer_large_pages(p, count * sizeof(uint64_t));
-  return static_cast<uint64_t*>(p);
+  return static_cast<uint64_t*>(platform::area_obtain(count * sizeof(uint64_t)));
 }
 
 void free_area(InternIndex& ix) {

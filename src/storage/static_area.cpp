@@ -256,7 +256,6 @@ void storage_init(Vm& vm, uint64_t work_size) {
   if (work_size == 0) work_size = DEFAULT_WORK_SIZE;
   uint64_t size = (work_size + 4095) & ~uint64_t{4095};
   st.ws_start = static_cast<uint8_t*>(obtain_area(size));
-  platform::area_prefer_large_pages(st.ws_start, size);
   st.ws_size = size;
   st.hard_limit = st.ws_start + size;
   st.free_ptr = st.ws_start;
