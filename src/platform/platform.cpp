@@ -4,8 +4,10 @@
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -408,6 +410,49 @@ bool start_signal_thread(void (*on_event)(void*), void* arg) {
 
 // A POSIX exit status keeps only its low 8 bits, so a code of 256 would read as success: codes
 // above 255 are reported as 255.
+CommandOutcome run_command(const char* command) {
+  posix_spawnattr_t attr;
+  if (posix_spawnattr_init(&attr) != 0) return CommandOutcome::StartFailed;
+  // The interpreter's threads block the console signals (the signal thread waits for them);
+  // the command gets the default mask and dispositions, so that Ctrl-C reaches it.
+  sigset_t none, defaults;
+  sigemptyset(&none);
+  sigemptyset(&defaults);
+  for (int sig : {SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, sig);
+  posix_spawnattr_setsigmask(&attr, &none);
+  posix_spawnattr_setsigdefault(&attr, &defaults);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  char sh[] = "/bin/sh", dash_c[] = "-c", dashes[] = "--";
+  char* argv[] = {sh, dash_c, dashes, const_cast<char*>(command), nullptr};
+  pid_t pid;
+  int rc = posix_spawn(&pid, "/bin/sh", nullptr, &attr, argv, environ);
+  posix_spawnattr_destroy(&attr);
+  if (rc != 0) {
+    errno = rc;
+    return CommandOutcome::StartFailed;
+  }
+  int status;
+  for (;;) {
+    if (waitpid(pid, &status, 0) == pid) return CommandOutcome::Ran;
+    if (errno != EINTR) return CommandOutcome::WaitFailed;
+  }
+}
+
+bool sleep_unless_interrupted(uint64_t ns, const std::atomic<uint64_t>& events) {
+  // Slices of at most 10 ms, so that an interrupt counted meanwhile ends the wait promptly.
+  const uint64_t seen = events.load(std::memory_order_relaxed);
+  const uint64_t deadline = monotonic_ns() + ns;
+  for (;;) {
+    if (events.load(std::memory_order_relaxed) != seen) return true;
+    const uint64_t now = monotonic_ns();
+    if (now >= deadline) return false;
+    uint64_t step = deadline - now;
+    if (step > 10'000'000) step = 10'000'000;
+    timespec t{static_cast<time_t>(step / 1'000'000'000), static_cast<long>(step % 1'000'000'000)};
+    nanosleep(&t, nullptr);
+  }
+}
+
 void exit_process(int code) { _exit(code < 0 ? 0 : code > 255 ? 255 : code); }
 
 }  // namespace pellux::platform

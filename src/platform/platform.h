@@ -1,6 +1,7 @@
 // The operating-system layer.  Nothing outside src/platform/ includes an OS header; every
 // call the interpreter makes of the host goes through here.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -86,4 +87,14 @@ bool start_signal_thread(void (*on_event)(void*), void* arg);
 
 // --- Process ---------------------------------------------------------------------------------------
 [[noreturn]] void exit_process(int code);
+
+// Runs a command through the host's command interpreter (/bin/sh -c -- COMMAND) with the
+// default signal mask and dispositions, so that Ctrl-C reaches it, and waits for it to end.
+// The command shares the standard streams.  Its exit status is not reported.
+enum class CommandOutcome { Ran, StartFailed, WaitFailed };
+CommandOutcome run_command(const char* command);
+
+// Waits `ns` nanoseconds, or less when `events` changes meanwhile (a console interrupt).
+// Returns true when the wait was cut short that way.
+bool sleep_unless_interrupted(uint64_t ns, const std::atomic<uint64_t>& events);
 }  // namespace pellux::platform

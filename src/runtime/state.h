@@ -30,6 +30,7 @@ struct RuntimeState {
   uint64_t rand_state = 0;
   bool termination_entered = false;
   std::atomic<uint64_t> interrupt_count{0};
+  std::atomic<bool> sleeping{false};  // SLEEP is waiting (a console interrupt then ends the run)
 };
 
 }  // namespace pellux
