@@ -1,0 +1,165 @@
+// The I/O functions that associate variables with units and control units: INPUT, OUTPUT,
+// DETACH, ENDFILE, BACKSPACE and IO_FINDUNIT.
+//
+// An association is a pair (variable, association block) in the input or the output
+// association list; the block holds the unit and the record length.  The fetch and the
+// assignment of an associated variable (interp/associations.cpp) find the pair by the
+// variable.
+#include <cstring>
+
+#include "builtins/table.h"
+#include "interp/errors.h"
+#include "interp/interp.h"
+#include "io/io.h"
+#include "io/units.h"
+#include "storage/convert.h"
+#include "storage/storage.h"
+
+namespace pellux {
+
+namespace {
+
+constexpr int64_t MAX_UNIT = 999;
+
+inline Exit succeed(Vm& vm, const Descr& value) {
+  result(vm) = value;
+  return X_VALUE;
+}
+
+// The natural variable an argument names, as a STRING descriptor: a NAME of a variable, or a
+// string or number giving the variable's text.  The null string is error 4; anything else
+// (a keyword name, the name of an element, another type) is error 1.  May allocate.
+Exit variable_argument(Vm& vm, Descr* out) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  Descr v = result(vm);
+  if (v.v() == T_NAME) {
+    if (v.a == 0 || !v.ptr()->has(FLAG_STRING)) return error_stmt(vm, 1);
+    *out = Descr::pointer(v.ptr(), T_STRING);
+    return X_VALUE;
+  }
+  if (v.v() == T_INTEGER || v.v() == T_REAL) v = string_form(vm, v);
+  if (!is_string(v)) return error_stmt(vm, 1);
+  if (v.a == 0) return error_stmt(vm, 4);
+  *out = v;
+  return X_VALUE;
+}
+
+Exit integer_operand(Vm& vm, int64_t* out) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  return integer_argument(vm, result(vm), out);
+}
+
+Exit string_operand(Vm& vm, Descr* out) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  return string_argument(vm, result(vm), out);
+}
+
+// The association block of the predefined association of `unit` in a list, or nullptr.
+Descr* predefined_block(Vm& vm, SysSlot list, int64_t unit) {
+  static const struct {
+    SysSlot list;
+    int64_t unit;
+  } PREDEFINED[] = {{SD_INPUT_ASSOC, 5}, {SD_INPUT_ASSOC, 97}, {SD_OUTPUT_ASSOC, 6},
+                    {SD_OUTPUT_ASSOC, 7}, {SD_OUTPUT_ASSOC, 98}};
+  bool known = false;
+  for (const auto& p : PREDEFINED) known = known || (p.list == list && p.unit == unit);
+  if (!known) return nullptr;
+  // The start-up blocks live in the static area, held by their pairs of the list.
+  Descr* l = pair_list(vm, list);
+  for (uint64_t i = 0; i < pair_count(l); ++i) {
+    const Descr& block = pair_at(l, i)[1];
+    if (block.a == 0 || !block.has(FLAG_POINTER)) continue;
+    const Descr* b = block.ptr();
+    if (in_static_area(vm, block.a) && b[1] == Descr::integer(unit)) return block.ptr();
+  }
+  return nullptr;
+}
+
+// INPUT and OUTPUT: (name, unit, length, file, attributes).
+Exit associate(Vm& vm, Direction dir) {
+  const SysSlot list = dir == Direction::Read ? SD_INPUT_ASSOC : SD_OUTPUT_ASSOC;
+  StackMark mark(vm);
+  Descr var, file, attrs;
+  int64_t unit, length;
+  if (variable_argument(vm, &var) != X_VALUE) return X_FAIL;
+  sysstack_push(vm, var);
+  if (integer_operand(vm, &unit) != X_VALUE) return X_FAIL;
+  if (integer_operand(vm, &length) != X_VALUE) return X_FAIL;
+  if (string_operand(vm, &file) != X_VALUE) return X_FAIL;
+  sysstack_push(vm, file);
+  if (string_operand(vm, &attrs) != X_VALUE) return X_FAIL;
+  sysstack_push(vm, attrs);
+  if (unit < 0 || unit > MAX_UNIT) return error_stmt(vm, 12);
+  if (unit == 0) unit = dir == Direction::Read ? 5 : 6;
+  const Descr* slots = mark.base();
+  if (!is_null_string(slots[1])) {
+    if (!bind_unit(vm, unit, dir, string_text(slots[1]), string_length(slots[1]),
+                   string_text(slots[2]), string_length(slots[2])))
+      return X_FAIL;
+  }
+  if (length < 0) return error_stmt(vm, 14);
+  Descr block;
+  Descr* predefined = length == 0 ? predefined_block(vm, list, unit) : nullptr;
+  if (predefined != nullptr) {
+    block = Descr::make(reinterpret_cast<uint64_t>(predefined), FLAG_POINTER, 0);
+  } else {
+    if (length == 0 && dir == Direction::Read) length = 80;
+    block = allocate_block(vm, 32, 0);
+    block.ptr()[1] = Descr::integer(unit);
+    block.ptr()[2] = Descr::integer(length);
+  }
+  // Replace the block of the variable's pair, or add a pair.
+  const Descr key = mark.base()[0];
+  Descr* l = pair_list(vm, list);
+  if (Descr* at = locate_pair(l, key)) {
+    at[2] = block;
+  } else {
+    Pin held(vm, block);
+    add_pair(vm, list, key, *held);
+  }
+  return succeed(vm, NULL_STRING);
+}
+
+// The unit argument of ENDFILE, REWIND and BACKSPACE: 1 to 999, else error 12.
+Exit unit_operand(Vm& vm, int64_t* unit) {
+  if (integer_operand(vm, unit) != X_VALUE) return X_FAIL;
+  if (*unit < 1 || *unit > MAX_UNIT) return error_stmt(vm, 12);
+  return X_VALUE;
+}
+
+}  // namespace
+
+Exit bi_INPUT(Vm& vm) { return associate(vm, Direction::Read); }
+Exit bi_OUTPUT(Vm& vm) { return associate(vm, Direction::Write); }
+
+Exit bi_DETACH(Vm& vm) {
+  Descr var;
+  if (variable_argument(vm, &var) != X_VALUE) return X_FAIL;
+  for (SysSlot list : {SD_INPUT_ASSOC, SD_OUTPUT_ASSOC}) {
+    if (Descr* at = locate_pair(pair_list(vm, list), var)) at[2] = NULL_STRING;
+  }
+  return succeed(vm, NULL_STRING);
+}
+
+Exit bi_ENDFILE(Vm& vm) {
+  int64_t unit;
+  if (unit_operand(vm, &unit) != X_VALUE) return X_FAIL;
+  close_unit(vm, unit);
+  return succeed(vm, NULL_STRING);
+}
+
+Exit bi_BACKSPACE(Vm& vm) {
+  int64_t unit;
+  if (unit_operand(vm, &unit) != X_VALUE) return X_FAIL;
+  return succeed(vm, NULL_STRING);
+}
+
+Exit bi_IO_FINDUNIT(Vm& vm) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  for (int64_t u = MAX_UNIT; u >= 20; --u) {
+    if (vm.io.units[u] == nullptr) return succeed(vm, Descr::integer(u));
+  }
+  return X_FAIL;
+}
+
+}  // namespace pellux
