@@ -1,5 +1,5 @@
 // The I/O functions that associate variables with units and control units: INPUT, OUTPUT,
-// DETACH, ENDFILE, BACKSPACE and IO_FINDUNIT.
+// DETACH, ENDFILE, REWIND, BACKSPACE, SEEK and IO_FINDUNIT.
 //
 // An association is a pair (variable, association block) in the input or the output
 // association list; the block holds the unit and the record length.  The fetch and the
@@ -127,7 +127,57 @@ Exit unit_operand(Vm& vm, int64_t* unit) {
   return X_VALUE;
 }
 
+// Moves the file position of a unit; false (nothing changed but the end-of-file state) when
+// the unit was never used, is a directory, cannot be opened, the origin is not 0, 1 or 2, or
+// the platform refuses.  Origin 1 counts from the next byte the program would read.
+bool seek_unit(Vm& vm, int64_t unit, int64_t offset, int64_t origin, int64_t* position) {
+  UnitRecord* u = vm.io.units[unit];
+  if (u == nullptr || u->valid != UNIT_VALID || u->access == 0) return false;
+  if (u->flags & UF_DIR) return false;
+  if (u->open_mark != UNIT_OPEN) {
+    if (u->access & ACCESS_READ) open_for_reading(vm, u);
+    else open_for_writing(vm, u);
+  }
+  if (u->open_mark != UNIT_OPEN || u->handle == platform::NO_HANDLE) return false;
+  // Reading may go on after an end of file was reported.
+  u->eof_state = EOF_READING;
+  if (origin < 0 || origin > 2) return false;
+  if (origin == 1) {
+    const int64_t unread = static_cast<int64_t>(u->blocke - u->place);
+    if (__builtin_sub_overflow(offset, unread, &offset)) return false;
+  }
+  int64_t pos = 0;
+  if (!platform::file_seek(u->handle, offset, static_cast<int>(origin), &pos)) {
+    platform::diag_write("Windows SetFilePointerEx failed ####\r\n");
+    platform::diag_last_error();
+    return false;
+  }
+  u->place = u->blocke = 0;
+  u->vseek = pos;
+  *position = pos;
+  return true;
+}
+
 }  // namespace
+
+Exit bi_SEEK(Vm& vm) {
+  int64_t unit, offset, origin;
+  if (integer_operand(vm, &unit) != X_VALUE) return X_FAIL;
+  if (integer_operand(vm, &offset) != X_VALUE) return X_FAIL;
+  if (integer_operand(vm, &origin) != X_VALUE) return X_FAIL;
+  if (unit < 1 || unit > MAX_UNIT) return error_stmt(vm, 12);
+  int64_t pos;
+  if (!seek_unit(vm, unit, offset, origin, &pos)) return X_FAIL;
+  return succeed(vm, Descr::integer(pos));
+}
+
+Exit bi_REWIND(Vm& vm) {
+  int64_t unit;
+  if (unit_operand(vm, &unit) != X_VALUE) return X_FAIL;
+  int64_t pos;
+  if (!seek_unit(vm, unit, 0, 0, &pos)) return error_stmt(vm, 11);
+  return succeed(vm, NULL_STRING);
+}
 
 Exit bi_INPUT(Vm& vm) { return associate(vm, Direction::Read); }
 Exit bi_OUTPUT(Vm& vm) { return associate(vm, Direction::Write); }
