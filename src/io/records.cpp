@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "io/io.h"
+#include "io/include.h"
 #include "io/units.h"
 
 namespace pellux {
@@ -186,11 +187,7 @@ Step read_text(Vm& vm, UnitRecord* u, char* dest, uint64_t length, uint64_t* del
     if (n < length) std::memset(dest + n, ' ', length - n);
     *delivered = length;
   }
-  // INCLUDE HOOK: when include_pending is set the record began with "-" on a unit with the
-  // include bit.  The include processor (not part of the record layer yet) clears the flag,
-  // tests the record for an include line and, for one, switches the unit to the included file
-  // and continues this same request there.  Until it exists the record is delivered as read
-  // and the flag is left set for it.
+  // When include_pending is set, read_record tests the record for an include line.
   return Step::Delivered;
 }
 
@@ -215,6 +212,17 @@ Step read_binary(UnitRecord* u, char* dest, uint64_t length, uint64_t* delivered
   if (n == 0) return Step::EndOfData;
   *delivered = n;
   return Step::Delivered;
+}
+
+// Gives back an included file's record and puts its outer record back into the unit's slot;
+// returns the outer record.
+UnitRecord* end_include(Vm& vm, int64_t unit, UnitRecord* u) {
+  UnitRecord* outer = u->outer;
+  if (u->handle != NO_HANDLE && !(u->flags & UF_STD)) file_close(u->handle);
+  u->handle = NO_HANDLE;
+  free_unit_record(u);
+  vm.io.units[unit] = outer;
+  return outer;
 }
 
 }  // namespace
@@ -247,6 +255,12 @@ ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint6
     } else {
       if (u->open_mark != UNIT_OPEN) {
         open_for_reading(vm, u);
+        // An included file that cannot be opened, or that is already being included, ends
+        // its include: the read is an error and the next one goes on in the outer file.
+        if (u->outer != nullptr && (u->error || include_cycle(u))) {
+          end_include(vm, unit, u);
+          return ReadOutcome::Error;
+        }
         if (u->error) return ReadOutcome::Error;
       } else if (!(u->access & ACCESS_READ)) {
         return ReadOutcome::Error;  // opened for writing only: its handle cannot be read
@@ -265,18 +279,27 @@ ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint6
         step = read_text(vm, u, dest, length, delivered);
       }
     }
-    if (step == Step::Delivered) return ReadOutcome::Record;
+    if (step == Step::Delivered) {
+      if (u->include_pending) {
+        // The record began with "-" on a unit with the include bit: an include line switches
+        // the unit to the included file, where this same request goes on.
+        u->include_pending = 0;
+        bool failed = false;
+        if (take_include(vm, unit, dest, *delivered, &failed)) {
+          if (failed) return ReadOutcome::Error;
+          u = vm.io.units[unit];
+          *delivered = 0;
+          continue;
+        }
+      }
+      return ReadOutcome::Record;
+    }
     if (step == Step::Error) return ReadOutcome::Error;
 
     // End of data: report end of file, or resume the including file.
     u->eof_state = EOF_REPORTED;
-    UnitRecord* outer = u->outer;
-    if (outer == nullptr) return ReadOutcome::EndOfFile;
-    if (u->handle != NO_HANDLE && !(u->flags & UF_STD)) file_close(u->handle);
-    u->handle = NO_HANDLE;
-    free_unit_record(u);
-    vm.io.units[unit] = outer;
-    u = outer;
+    if (u->outer == nullptr) return ReadOutcome::EndOfFile;
+    u = end_include(vm, unit, u);
   }
 }
 

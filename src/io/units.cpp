@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "io/include.h"
 #include "io/io.h"
 #include "storage/storage.h"
 
@@ -181,11 +182,9 @@ void open_for_reading(Vm& vm, UnitRecord* u) {
     return;
   }
   Handle h = file_open_read(u->name);
-  if (h == NO_HANDLE && (u->flags & UF_INCLUDE)) {
-    // SEARCH-PATH HOOK: a file that does not open under its plain name on a unit with the
-    // include bit is looked for along SNOPATH (vm.rt.snopath) by the include processor, which
-    // is not part of the record layer yet; until then the plain open decides.
-  }
+  // A file that does not open under its plain name on a unit with the include bit is looked
+  // for in the SNOPATH directories.
+  if (h == NO_HANDLE && (u->flags & UF_INCLUDE)) h = search_snopath(vm, u);
   if (h == NO_HANDLE) {
     open_read_failed(vm, u);
     return;

@@ -109,6 +109,13 @@ Handle std_input() { return handle_of(0); }
 Handle std_output() { return handle_of(1); }
 Handle std_error() { return handle_of(2); }
 
+bool same_file(Handle a, Handle b) {
+  struct stat sa, sb;
+  if (a == NO_HANDLE || b == NO_HANDLE) return false;
+  if (fstat(fd_of(a), &sa) != 0 || fstat(fd_of(b), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 Handle file_open_read(const char* path) {
   int fd;
   do {

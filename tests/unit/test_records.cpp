@@ -304,15 +304,21 @@ TEST_F(IoTest, FirstLineProbe) {
   EXPECT_EQ(read(5, 80, &t), ReadOutcome::EndOfFile);
 }
 
-TEST_F(IoTest, IncludePendingIsMarked) {
+TEST_F(IoTest, IncludeLinesOnlyWithTheIncludeBit) {
   write_file("f", "-include \"x\"\nplain\n");
-  bind(1, Direction::Read, "f", "-vl -i");
   std::string t;
-  read(1, 80, &t);
-  EXPECT_EQ(vm().io.units[1]->include_pending, 1);
+  // With the include bit: the missing file ends its include with an error, then the outer
+  // file goes on.
+  bind(1, Direction::Read, "f", "-vl -i");
+  CaptureStderr();
+  EXPECT_EQ(read(1, 80, &t), ReadOutcome::Error);
+  GetCapturedStderr();
+  EXPECT_EQ(read(1, 80, &t), ReadOutcome::Record);
+  EXPECT_EQ(t, "plain");
+  // Without it the include line is a record like any other.
   bind(2, Direction::Read, "f", "-vl");
-  read(2, 80, &t);
-  EXPECT_EQ(vm().io.units[2]->include_pending, 0);
+  EXPECT_EQ(read(2, 80, &t), ReadOutcome::Record);
+  EXPECT_EQ(t, "-include \"x\"");
 }
 
 TEST_F(IoTest, UnopenableFiles) {
