@@ -4,6 +4,7 @@
 
 #include "interp/errors.h"
 #include "io/io.h"
+#include "platform/platform.h"
 #include "storage/convert.h"
 
 namespace pellux {
@@ -52,6 +53,42 @@ const Descr* find_association(Vm& vm, SysSlot slot, Descr* var) {
   return block.ptr();
 }
 
+namespace {
+
+// Records up to this length are read straight into a reserved string; longer ones into a
+// buffer outside the work space, so that a large record length costs work space only for
+// what a record actually delivers.
+constexpr uint64_t DIRECT_RECORD_MAX = 65536;
+
+// The outcome of a read that delivered no record, as the fetch reports it.
+Exit read_failure(Vm& vm, ReadOutcome outcome) {
+  if (outcome == ReadOutcome::EndOfFile) return X_FAIL;
+  // Directory units deliver DirEnt objects, which the directory reader builds; until that
+  // reader exists, a directory entry cannot be delivered and is a read error.
+  return error_stmt(vm, 11);
+}
+
+// The delivered length after &TRIM: trailing blanks removed.
+uint64_t trimmed(const Vm& vm, const char* text, uint64_t delivered) {
+  if (ukw_int(vm, K_TRIM) != 0)
+    while (delivered > 0 && text[delivered - 1] == ' ') --delivered;
+  return delivered;
+}
+
+// The side buffer for long records: `size` bytes, kept between reads.
+char* record_buffer(Vm& vm, uint64_t size) {
+  IoState& io = vm.io;
+  if (io.record_buffer_size < size) {
+    if (io.record_buffer != nullptr) platform::area_release(io.record_buffer, io.record_buffer_size);
+    io.record_buffer = static_cast<char*>(platform::area_obtain(size));
+    io.record_buffer_size = io.record_buffer != nullptr ? size : 0;
+    if (io.record_buffer == nullptr) error_fatal(vm, 20);
+  }
+  return io.record_buffer;
+}
+
+}  // namespace
+
 Exit input_fetch(Vm& vm, Descr* var, const Descr* assoc) {
   // Read everything needed from the association block before reserving: reserving may move it.
   int64_t unit = assoc[1].ival();
@@ -60,34 +97,38 @@ Exit input_fetch(Vm& vm, Descr* var, const Descr* assoc) {
   // reads records, so it gets the default input record length.
   if (length == 0) length = 80;
   vm.io.reads += 1;
+  const int64_t maxlen = ukw_int(vm, K_MAXLNGTH);
 
   Pin pv(vm, Descr::pointer(var, T_STRING));
-  char* text = reserve_string(vm, length);
   uint64_t delivered = 0;
-  ReadOutcome outcome = read_record(vm, unit, text, length, &delivered);
-  switch (outcome) {
-    case ReadOutcome::Record:
-      break;
-    case ReadOutcome::EndOfFile:
+  Descr s;
+  if (length <= DIRECT_RECORD_MAX) {
+    char* text = reserve_string(vm, length);
+    ReadOutcome outcome = read_record(vm, unit, text, length, &delivered);
+    if (outcome != ReadOutcome::Record) {
       finish_string(vm, 0);
-      return X_FAIL;
-    case ReadOutcome::Error:
+      return read_failure(vm, outcome);
+    }
+    if (delivered > length) delivered = length;
+    delivered = trimmed(vm, text, delivered);
+    if (static_cast<int64_t>(delivered) > maxlen) {
       finish_string(vm, 0);
-      return error_stmt(vm, 11);
-    case ReadOutcome::DirEntry:
-      // Directory units deliver DirEnt objects, which the directory reader builds; until that
-      // reader exists, a directory entry cannot be delivered and is a read error.
-      finish_string(vm, 0);
-      return error_stmt(vm, 11);
+      return error_stmt(vm, 15);
+    }
+    s = finish_string(vm, delivered);
+  } else {
+    // A record longer than &MAXLNGTH is an error whatever it holds, so no more than one byte
+    // beyond that is ever read into the buffer.
+    uint64_t size = length;
+    if (maxlen >= 0 && size > static_cast<uint64_t>(maxlen) + 1) size = static_cast<uint64_t>(maxlen) + 1;
+    char* text = record_buffer(vm, size);
+    ReadOutcome outcome = read_record(vm, unit, text, size, &delivered);
+    if (outcome != ReadOutcome::Record) return read_failure(vm, outcome);
+    if (delivered > size) delivered = size;
+    delivered = trimmed(vm, text, delivered);
+    if (static_cast<int64_t>(delivered) > maxlen) return error_stmt(vm, 15);
+    s = make_variable(vm, text, delivered);
   }
-  if (delivered > length) delivered = length;
-  if (ukw_int(vm, K_TRIM) != 0)
-    while (delivered > 0 && text[delivered - 1] == ' ') --delivered;
-  if (static_cast<int64_t>(delivered) > ukw_int(vm, K_MAXLNGTH)) {
-    finish_string(vm, 0);
-    return error_stmt(vm, 15);
-  }
-  Descr s = finish_string(vm, delivered);
   var_value(pv->ptr()) = s;
   result(vm) = s;
   return X_VALUE;

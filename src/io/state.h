@@ -14,6 +14,8 @@ struct IoState {
   bool first_line_present = false;
   uint64_t reads = 0;              // input association transfers
   uint64_t writes = 0;             // output association transfers
+  char* record_buffer = nullptr;   // long records of input associations are read here
+  uint64_t record_buffer_size = 0;
 };
 
 }  // namespace pellux
