@@ -46,7 +46,7 @@ const BuiltinDef BUILTINS[BUILTIN_COUNT] = {
     {"INTEGER", nullptr, 1, true, bi_INTEGER},
     {"IO_FINDUNIT", nullptr, 1, true, bi_IO_FINDUNIT},
     {"ISNAN", nullptr, 1, true, bi_ISNAN},
-    {"ITEM", nullptr, 1, true, bi_ITEM},
+    {"ITEM", nullptr, 1, true, bi_ITEM, true},
     {"LABEL", nullptr, 1, true, bi_LABEL},
     {"LE", nullptr, 2, true, bi_LE},
     {"LEN", nullptr, 1, true, bi_LEN},

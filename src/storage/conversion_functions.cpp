@@ -5,6 +5,7 @@
 #include "compiler/compiler.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
+#include "storage/aggregates.h"
 #include "storage/convert.h"
 #include "storage/storage.h"
 
@@ -27,12 +28,6 @@ Exit convert_string_to_expression(Vm& vm, const Pin& text) {
   Descr expression;
   return compile_expression(vm, *text, &expression) ? succeed(vm, expression) : X_FAIL;
 }
-
-// Conversions between arrays and tables need the aggregate blocks, which are not part of the
-// program yet.  Each raises error 5, "Undefined function or operation", the error of any
-// operation that does not exist, until the aggregates provide it.
-Exit convert_array_to_table(Vm& vm) { return error_stmt(vm, 5); }        // aggregates
-Exit convert_table_to_array(Vm& vm) { return error_stmt(vm, 5); }        // aggregates
 
 // Both NAME codes (variable and keyword names) are the one type NAME.
 inline uint64_t value_type(uint64_t code) { return code == T_KNAME ? T_NAME : code; }
@@ -115,8 +110,8 @@ Exit bi_CONVERT(Vm& vm) {
     return succeed(vm, Descr::real(static_cast<double>(x->ival())));
   if (from == T_STRING && to == T_INTEGER)
     return string_to_integer(vm, *x, &i) ? succeed(vm, Descr::integer(i)) : X_FAIL;
-  if (from == T_ARRAY && to == T_TABLE) return convert_array_to_table(vm);
-  if (from == T_TABLE && to == T_ARRAY) return convert_table_to_array(vm);
+  if (from == T_ARRAY && to == T_TABLE) return convert_array_to_table(vm, &*x);
+  if (from == T_TABLE && to == T_ARRAY) return convert_table_to_array(vm, &*x);
   if (value_type(from) == value_type(to)) return succeed(vm, *x);
   if (to == T_STRING) {
     const Descr value = *x;

@@ -1,6 +1,7 @@
 // Storage registers, the static area and the system stack: the storage part of the Vm.
 #pragma once
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -163,6 +164,10 @@ struct Storage {
   bool chains_sorted = false;  // sort_variables has made the sorted list (termination only)
 
   SysStack stack;
+  // Type codes of DATA: the last code given out (the first DATA type is 101).
+  uint64_t datatype_counter = 100;
+  // The lookup indexes of large tables (kept by the table module, outside the work space).
+  std::shared_ptr<void> table_indexes;
   bool initialised = false;  // start-up initialisation of the tables has finished
 };
 
