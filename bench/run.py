@@ -3,7 +3,8 @@
 
     python3 bench/run.py --pellux PATH [--micro PATH_TO_pellux_bench] [--runs N]
 
-Each task is bench/NAME.sno with NAME.pl and NAME.py doing the same work; the outputs must
+Each task is bench/NAME.sno (run with the options in NAME.args, if there is one) with NAME.pl
+and NAME.py doing the same work; the outputs must
 agree (PELLUX ends its lines with CR LF, which is ignored).  The best of N runs (3) counts.
 Times are the CPU time (user + system) of the child process, which a busy machine disturbs
 far less than the wall clock; the wall clock of the best run is shown as well.
@@ -24,6 +25,15 @@ def tasks():
     return [n for n in names
             if os.path.exists(os.path.join(HERE, n + ".pl"))
             and os.path.exists(os.path.join(HERE, n + ".py"))]
+
+
+def extra_args(base):
+    """Command-line options a task needs (NAME.args: one line, for example --work=...)."""
+    path = base + ".args"
+    if not os.path.exists(path):
+        return []
+    with open(path) as f:
+        return f.read().split()
 
 
 def child_cpu():
@@ -77,7 +87,8 @@ def main():
     for name in tasks():
         base = os.path.join(HERE, name)
         try:
-            t_sno, out_sno = best_of([pellux, base + ".sno"], args.runs, args.timeout)
+            t_sno, out_sno = best_of([pellux] + extra_args(base) + [base + ".sno"], args.runs,
+                                     args.timeout)
             t_py, out_py = best_of([python, base + ".py"], args.runs, args.timeout)
             t_pl, out_pl = (best_of([perl, base + ".pl"], args.runs, args.timeout)
                             if perl else (None, None))

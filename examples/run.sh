@@ -22,3 +22,6 @@ echo "== csvsplit.sno < sales.csv (CSV fields taken apart with patterns, totals 
 echo
 echo "== wordcount.sno < poem.txt (words found with BREAK and SPAN, counted in variables named after them)"
 "$PELLUX" "$DIR/wordcount.sno" < "$DIR/poem.txt"
+echo
+echo "== routes.sno (rail links after END; breadth-first search with tables and DATA lists)"
+"$PELLUX" "$DIR/routes.sno"
