@@ -4,6 +4,7 @@
 
 #include "interp/errors.h"
 #include "io/io.h"
+#include "storage/aggregates.h"
 #include "platform/platform.h"
 #include "storage/convert.h"
 
@@ -63,9 +64,24 @@ constexpr uint64_t DIRECT_RECORD_MAX = 65536;
 // The outcome of a read that delivered no record, as the fetch reports it.
 Exit read_failure(Vm& vm, ReadOutcome outcome) {
   if (outcome == ReadOutcome::EndOfFile) return X_FAIL;
-  // Directory units deliver DirEnt objects, which the directory reader builds; until that
-  // reader exists, a directory entry cannot be delivered and is a read error.
   return error_stmt(vm, 11);
+}
+
+// The DirEnt object of the entry a directory read delivered, as the variable's value.
+Exit directory_entry(Vm& vm, const Pin& var) {
+  StackMark mark(vm);
+  const IoState& io = vm.io;
+  Descr v = make_variable(vm, io.entry_name.data(), io.entry_name.size());
+  sysstack_push(vm, v);
+  v = make_variable(vm, io.entry_type, std::strlen(io.entry_type));
+  sysstack_push(vm, v);
+  v = make_variable(vm, io.entry_date, 23);
+  sysstack_push(vm, v);
+  sysstack_push(vm, Descr::integer(io.entry_size));
+  const Descr entry = make_data_object(vm, io.dirent_code, mark.base(), 4);
+  var_value(var->ptr()) = entry;
+  result(vm) = entry;
+  return X_VALUE;
 }
 
 // The delivered length after &TRIM: trailing blanks removed.
@@ -107,6 +123,7 @@ Exit input_fetch(Vm& vm, Descr* var, const Descr* assoc) {
     ReadOutcome outcome = read_record(vm, unit, text, length, &delivered);
     if (outcome != ReadOutcome::Record) {
       finish_string(vm, 0);
+      if (outcome == ReadOutcome::DirEntry) return directory_entry(vm, pv);
       return read_failure(vm, outcome);
     }
     if (delivered > length) delivered = length;
@@ -123,6 +140,7 @@ Exit input_fetch(Vm& vm, Descr* var, const Descr* assoc) {
     if (maxlen >= 0 && size > static_cast<uint64_t>(maxlen) + 1) size = static_cast<uint64_t>(maxlen) + 1;
     char* text = record_buffer(vm, size);
     ReadOutcome outcome = read_record(vm, unit, text, size, &delivered);
+    if (outcome == ReadOutcome::DirEntry) return directory_entry(vm, pv);
     if (outcome != ReadOutcome::Record) return read_failure(vm, outcome);
     if (delivered > size) delivered = size;
     delivered = trimmed(vm, text, delivered);

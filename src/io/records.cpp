@@ -2,6 +2,9 @@
 // compression, the Ctrl-Z end mark, binary records and the first-line probe.
 #include <cerrno>
 #include <cstring>
+#include <new>
+#include <string>
+#include <vector>
 
 #include "io/io.h"
 #include "io/include.h"
@@ -214,6 +217,37 @@ Step read_binary(UnitRecord* u, char* dest, uint64_t length, uint64_t* delivered
   return Step::Delivered;
 }
 
+// The next entry of a directory unit into vm.io's entry fields.  The first read lists the
+// directory (the unit's name less the "/*" that opening added); after the last entry the read
+// gives end of file once and an error after that.
+ReadOutcome read_directory_entry(Vm& vm, UnitRecord* u) {
+  using platform::DirectoryEntry;
+  if (u->listing == nullptr) {
+    std::string path(u->name);
+    if (path.size() >= 2 && path.compare(path.size() - 2, 2, "/*") == 0) path.resize(path.size() - 2);
+    auto* entries = new (std::nothrow) std::vector<DirectoryEntry>();
+    if (entries == nullptr) return ReadOutcome::Error;
+    if (!platform::list_directory(path.c_str(), entries)) {
+      delete entries;
+      return ReadOutcome::Error;
+    }
+    u->listing = entries;
+    u->listing_next = 0;
+  }
+  auto* entries = static_cast<std::vector<DirectoryEntry>*>(u->listing);
+  if (u->listing_next >= entries->size()) {
+    release_listing(u);
+    u->eof_state = EOF_DIR_DONE;
+    return ReadOutcome::EndOfFile;
+  }
+  const DirectoryEntry& e = (*entries)[u->listing_next++];
+  vm.io.entry_name = e.name;
+  vm.io.entry_type = e.type;
+  platform::format_date_text(platform::local_time_of(e.seconds, e.nanoseconds), vm.io.entry_date);
+  vm.io.entry_size = e.size;
+  return ReadOutcome::DirEntry;
+}
+
 // Gives back an included file's record and puts its outer record back into the unit's slot;
 // returns the outer record.
 UnitRecord* end_include(Vm& vm, int64_t unit, UnitRecord* u) {
@@ -265,12 +299,7 @@ ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint6
       } else if (!(u->access & ACCESS_READ)) {
         return ReadOutcome::Error;  // opened for writing only: its handle cannot be read
       }
-      if (u->flags & UF_DIR) {
-        // DIRECTORY HOOK: "-dir" units deliver directory entries through the directory
-        // reader, which is not part of the record layer yet; until then such a read is an
-        // error (the unit was opened with handle 0 and its name ending "/*").
-        return ReadOutcome::Error;
-      }
+      if (u->flags & UF_DIR) return read_directory_entry(vm, u);
       if (u->flags & UF_BINARY) {
         step = read_binary(u, dest, length, delivered);
       } else if (length == 0) {

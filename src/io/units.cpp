@@ -42,7 +42,14 @@ UnitRecord* new_unit_record(uint16_t flags) {
   return u;
 }
 
+void release_listing(UnitRecord* u) {
+  delete static_cast<std::vector<platform::DirectoryEntry>*>(u->listing);
+  u->listing = nullptr;
+  u->listing_next = 0;
+}
+
 void free_unit_record(UnitRecord* u) {
+  release_listing(u);
   u->place = u->blocke = 0;
   u->handle = NO_HANDLE;
   u->valid = 0;

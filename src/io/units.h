@@ -58,6 +58,8 @@ struct UnitRecord {
   uint16_t include_name_length;
   char include_name[INCLUDE_NAME_MAX + 1];
   UnitRecord* outer;       // record of the including file; nullptr for an ordinary unit
+  void* listing;           // a directory unit's entries (std::vector<DirectoryEntry>), once read
+  uint64_t listing_next;   // the next entry to deliver
   char name[UNIT_NAME_MAX + 1];  // NUL-terminated
   alignas(64) uint8_t data[UNIT_BUFFER_SIZE];
 };
@@ -69,6 +71,8 @@ struct UnitRecord {
 UnitRecord* new_unit_record(uint16_t flags);
 // Gives a record back.
 void free_unit_record(UnitRecord* u);
+// Forgets a directory unit's listing.
+void release_listing(UnitRecord* u);
 
 // --- Attribute words -------------------------------------------------------------------------------
 struct AttributeWord {

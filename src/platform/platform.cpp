@@ -1,6 +1,7 @@
 // POSIX back end of the platform layer.
 #include "platform/platform.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <signal.h>
@@ -10,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -108,6 +110,32 @@ static inline Handle handle_of(int fd) { return static_cast<Handle>(fd) + 1; }
 Handle std_input() { return handle_of(0); }
 Handle std_output() { return handle_of(1); }
 Handle std_error() { return handle_of(2); }
+
+bool list_directory(const char* path, std::vector<DirectoryEntry>* out) {
+  out->clear();
+  DIR* d = opendir(path);
+  if (d == nullptr) return false;
+  const int dfd = dirfd(d);
+  while (dirent* e = readdir(d)) {
+    struct stat st;
+    if (fstatat(dfd, e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;  // gone meanwhile
+    DirectoryEntry entry;
+    entry.name = e->d_name;
+    if (S_ISDIR(st.st_mode)) entry.type = "DIR";
+    else if (S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) entry.type = "DEV";
+    else if (S_ISLNK(st.st_mode)) entry.type = "LINK";
+    else if (S_ISREG(st.st_mode)) entry.type = "FILE";
+    else entry.type = "UNKN";
+    entry.seconds = st.st_mtim.tv_sec;
+    entry.nanoseconds = st.st_mtim.tv_nsec;
+    entry.size = S_ISDIR(st.st_mode) ? 0 : static_cast<int64_t>(st.st_size);
+    out->push_back(std::move(entry));
+  }
+  closedir(d);
+  std::sort(out->begin(), out->end(),
+            [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.name < b.name; });
+  return true;
+}
 
 bool same_file(Handle a, Handle b) {
   struct stat sa, sb;

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace pellux::platform {
 
@@ -44,6 +46,17 @@ int64_t file_write(Handle h, const void* buf, uint64_t n);
 // Moves the file position; origin 0 from the start, 1 from the current position, 2 from the
 // end.  The new position in *new_pos.  False on failure (including a bad origin).
 bool file_seek(Handle h, int64_t offset, int origin, int64_t* new_pos);
+
+// --- Directory listings ---------------------------------------------------------------------------
+struct DirectoryEntry {
+  std::string name;
+  const char* type;  // "DIR", "DEV", "LINK", "FILE" or "UNKN"
+  int64_t seconds, nanoseconds;  // last modification, since the epoch
+  int64_t size;                  // 0 for a directory
+};
+// The entries of a directory ("." and ".." included), in byte order of their names; an entry
+// that vanishes while it is examined is left out.  False when the directory cannot be read.
+bool list_directory(const char* path, std::vector<DirectoryEntry>* out);
 
 // --- Environment and directories ----------------------------------------------------------------
 // Copies the value of an environment variable (at most cap-1 bytes, then a NUL) and returns its

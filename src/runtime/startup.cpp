@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "runtime/cmdline.h"
 #include "runtime/runtime.h"
+#include "storage/aggregates.h"
 #include "storage/convert.h"
 #include "storage/storage.h"
 
@@ -83,6 +84,9 @@ void set_native_stack_limit(Vm& vm) {
   if (vm.io.first_line_present) apply_first_line_options(vm);
 
   storage_init(vm, vm.rt.work_size);
+  // The type of directory entries, made as a program's DATA would make it.
+  define_data_type(vm, make_variable(vm, "DirEnt(DEname,DEtype,DEdate,DEsize)"));
+  vm.io.dirent_code = vm.st.datatype_counter;
   convert_init();
   fpu_init();
   seed_random(vm);

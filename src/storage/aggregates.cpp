@@ -517,10 +517,21 @@ Exit data_constructor(Vm& vm) {
   return succeed(vm, obj);
 }
 
+Descr make_data_object(Vm& vm, uint64_t code, const Descr* values, uint64_t count) {
+  Descr obj = allocate_block(vm, 16 * count, code);
+  for (uint64_t i = 0; i < count; ++i) obj.ptr()[1 + i] = values[i];
+  return obj;
+}
+
 Exit bi_DATA(Vm& vm) {
-  StackMark mark(vm);
   Descr p;
   if (string_operand(vm, &p) != X_VALUE) return X_FAIL;
+  return define_data_type(vm, p);
+}
+
+Exit define_data_type(Vm& vm, const Descr& prototype) {
+  StackMark mark(vm);
+  const Descr p = prototype;
   sysstack_push(vm, p);
   Token tname;
   std::vector<Token> fields;

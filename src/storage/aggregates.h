@@ -45,6 +45,13 @@ Descr table_lookup(Vm& vm, const Descr* table, const Descr* key);
 Exit convert_table_to_array(Vm& vm, const Descr* table);
 Exit convert_array_to_table(Vm& vm, const Descr* array);
 
+// DATA with the prototype string given (the type DirEnt is made this way at start-up): result
+// in result(vm).  Exits X_VALUE, or X_FAIL after an error.  May allocate.
+Exit define_data_type(Vm& vm, const Descr& prototype);
+// A new object of the data type `code` holding `count` field values taken from `values`
+// (system-stack slots).  May allocate.
+Descr make_data_object(Vm& vm, uint64_t code, const Descr* values, uint64_t count);
+
 // Procedures behind data constructors and field functions (also VALUE).
 Exit data_constructor(Vm& vm);
 Exit field_access(Vm& vm);

@@ -387,12 +387,21 @@ TEST_F(IoTest, ReadUnitRangeAndDirectoryUnits) {
   CaptureStderr();
   EXPECT_EQ(read(0, 80, &t), ReadOutcome::Error);
   EXPECT_EQ(GetCapturedStderr(), "Unit number out of range\r\n");
-  // A directory unit opens without a handle, its name ending "/*".
+  // A directory unit opens without a handle, its name ending "/*"; its reads deliver entries
+  // (an empty directory has "." and ".."), then end of file once, then errors.
   std::filesystem::create_directory(path("d"));
   bind(9, Direction::Read, "d", "-dir");
-  EXPECT_EQ(read(9, 80, &t), ReadOutcome::Error);
+  EXPECT_EQ(read(9, 80, &t), ReadOutcome::DirEntry);
+  EXPECT_EQ(vm().io.entry_name, ".");
   EXPECT_EQ(vm().io.units[9]->handle, platform::NO_HANDLE);
   EXPECT_EQ(std::string(vm().io.units[9]->name), path("d") + "/*");
+  EXPECT_EQ(read(9, 80, &t), ReadOutcome::DirEntry);
+  EXPECT_EQ(vm().io.entry_name, "..");
+  EXPECT_EQ(read(9, 80, &t), ReadOutcome::EndOfFile);
+  EXPECT_EQ(read(9, 80, &t), ReadOutcome::Error);
+  // A directory that cannot be listed gives an error at the first read.
+  bind(10, Direction::Read, "no_such_dir", "-dir");
+  EXPECT_EQ(read(10, 80, &t), ReadOutcome::Error);
 }
 
 // --- Writing ---------------------------------------------------------------------------------------
