@@ -22,10 +22,6 @@ namespace {
 // The longest string whose natural variable fits in the largest block.
 constexpr int64_t MAX_STRING_LENGTH = static_cast<int64_t>(MAX_BLOCK_BODY) - 48;
 
-inline Exit succeed(Vm& vm, const Descr& value) {
-  result(vm) = value;
-  return X_VALUE;
-}
 inline Exit predicate(Vm& vm, bool holds) {
   if (!holds) return X_FAIL;
   result(vm) = NULL_STRING;
@@ -91,12 +87,6 @@ class StringArg {
   bool number_ = false;
   char buf_[REAL_TEXT_MAX];
 };
-
-// Evaluates the next operand as an integer argument.  A number needs no pin.
-inline Exit integer_operand(Vm& vm, int64_t* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return integer_argument(vm, result(vm), out);
-}
 
 // The translation table that changes nothing, copied as the start of every REPLACE table.
 constexpr std::array<unsigned char, 256> IDENTITY_TABLE = [] {

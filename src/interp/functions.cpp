@@ -24,25 +24,8 @@ namespace pellux {
 
 namespace {
 
-inline Exit succeed(Vm& vm, const Descr& value) {
-  result(vm) = value;
-  return X_VALUE;
-}
-
 inline Descr string_of_variable(const Descr* var) {
   return Descr::pointer(var, T_STRING);
-}
-
-// Evaluates the next operand as a string argument into *out.
-Exit string_operand(Vm& vm, Descr* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return string_argument(vm, result(vm), out);
-}
-
-// Evaluates the next operand as an integer argument into *out.
-Exit integer_operand(Vm& vm, int64_t* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return integer_argument(vm, result(vm), out);
 }
 
 // --- Prototypes ---------------------------------------------------------------------------------

@@ -60,13 +60,6 @@ inline Exit invoke(Vm& vm, const Descr& ins) {
   return reinterpret_cast<Proc>(fd->a)(vm);
 }
 
-// Fetches the value of a natural variable, honouring its input association.
-inline Exit fetch_variable(Vm& vm, Descr* var) {
-  if (const Descr* assoc = input_association(vm, var)) return input_fetch(vm, var, assoc);
-  result(vm) = var_value(var);
-  return X_VALUE;
-}
-
 }  // namespace
 
 // --- Function descriptors of the built-in instructions ------------------------------------------
@@ -163,6 +156,16 @@ Exit eval_instruction_value(Vm& vm, const Descr& d) {
     default:
       return X_FAIL;
   }
+}
+
+Exit string_operand(Vm& vm, Descr* out) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  return string_argument(vm, result(vm), out);
+}
+
+Exit integer_operand(Vm& vm, int64_t* out) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  return integer_argument(vm, result(vm), out);
 }
 
 Exit eval_name(Vm& vm) {

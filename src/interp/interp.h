@@ -35,6 +35,16 @@ Exit run_loop(Vm& vm);
 // evaluates it.  Result in result(vm).  May allocate.
 inline Exit eval_value(Vm& vm);   // exits: X_FAIL or X_VALUE
 Exit eval_name(Vm& vm);           // exits: X_FAIL or X_NAME (a value where a name is needed: error 8)
+// The next operand evaluated and converted as a built-in's string argument (a number becomes
+// its text, another type is error 1) or integer argument (see integer_argument).  Exits
+// X_VALUE with *out set, or X_FAIL.  May allocate.
+Exit string_operand(Vm& vm, Descr* out);
+Exit integer_operand(Vm& vm, int64_t* out);
+// A procedure's success with a value.
+inline Exit succeed(Vm& vm, const Descr& value) {
+  result(vm) = value;
+  return X_VALUE;
+}
 // The part of eval_value for an operand that is an instruction (kept out of line so that the
 // common plain operands cost no call frame).
 Exit eval_instruction_value(Vm& vm, const Descr& ins);
@@ -86,6 +96,14 @@ Exit op_match_replace(Vm& vm);
 Exit op_end(Vm& vm);
 Exit op_error(Vm& vm);
 
+// Fetches the value of a natural variable into result(vm), honouring its input association.
+// May allocate (an input record).
+inline Exit fetch_variable(Vm& vm, Descr* var) {
+  if (const Descr* assoc = input_association(vm, var)) return input_fetch(vm, var, assoc);
+  result(vm) = var_value(var);
+  return X_VALUE;
+}
+
 inline Exit eval_value(Vm& vm) {
   vm.in.code_offset += 16;
   const Descr d = *reinterpret_cast<const Descr*>(sys(vm, SD_CODE_BASE).a + vm.in.code_offset);
@@ -99,12 +117,7 @@ inline Exit eval_value(Vm& vm) {
     return eval_instruction_value(vm, d);
   }
   // A natural variable (fetched, honouring an input association) or a constant.
-  if (d.v() == T_STRING && d.a != 0 && d.has(FLAG_POINTER)) {
-    Descr* var = d.ptr();
-    if (const Descr* assoc = input_association(vm, var)) return input_fetch(vm, var, assoc);
-    result(vm) = var_value(var);
-    return X_VALUE;
-  }
+  if (d.v() == T_STRING && d.a != 0 && d.has(FLAG_POINTER)) return fetch_variable(vm, d.ptr());
   result(vm) = d;
   return X_VALUE;
 }

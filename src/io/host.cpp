@@ -19,17 +19,6 @@ namespace {
 // Environment names and values are handled in buffers of this size.
 constexpr uint64_t HOST_BUFFER = 32768;
 
-inline Exit succeed(Vm& vm, const Descr& value) {
-  result(vm) = value;
-  return X_VALUE;
-}
-
-// Evaluates the next operand as a string argument into *out.
-Exit string_operand(Vm& vm, Descr* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return string_argument(vm, result(vm), out);
-}
-
 bool contains_nul(const Descr& s) {
   const char* t = string_text(s);
   for (uint64_t i = 0, n = string_length(s); i < n; ++i) {

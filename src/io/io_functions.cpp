@@ -21,11 +21,6 @@ namespace {
 
 constexpr int64_t MAX_UNIT = 999;
 
-inline Exit succeed(Vm& vm, const Descr& value) {
-  result(vm) = value;
-  return X_VALUE;
-}
-
 // The natural variable an argument names, as a STRING descriptor: a NAME of a variable, or a
 // string or number giving the variable's text.  The null string is error 4; anything else
 // (a keyword name, the name of an element, another type) is error 1.  May allocate.
@@ -44,33 +39,14 @@ Exit variable_argument(Vm& vm, Descr* out) {
   return X_VALUE;
 }
 
-Exit integer_operand(Vm& vm, int64_t* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return integer_argument(vm, result(vm), out);
-}
-
-Exit string_operand(Vm& vm, Descr* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return string_argument(vm, result(vm), out);
-}
-
-// The association block of the predefined association of `unit` in a list, or nullptr.
+// The predefined association block of `unit` in a list, or nullptr.  The start-up blocks are
+// the only ones in the static area; the pairs holding them may have been detached since.
 Descr* predefined_block(Vm& vm, SysSlot list, int64_t unit) {
-  static const struct {
-    SysSlot list;
-    int64_t unit;
-  } PREDEFINED[] = {{SD_INPUT_ASSOC, 5}, {SD_INPUT_ASSOC, 97}, {SD_OUTPUT_ASSOC, 6},
-                    {SD_OUTPUT_ASSOC, 7}, {SD_OUTPUT_ASSOC, 98}};
-  bool known = false;
-  for (const auto& p : PREDEFINED) known = known || (p.list == list && p.unit == unit);
-  if (!known) return nullptr;
-  // The start-up blocks live in the static area, held by their pairs of the list.
   Descr* l = pair_list(vm, list);
   for (uint64_t i = 0; i < pair_count(l); ++i) {
     const Descr& block = pair_at(l, i)[1];
-    if (block.a == 0 || !block.has(FLAG_POINTER)) continue;
-    const Descr* b = block.ptr();
-    if (in_static_area(vm, block.a) && b[1] == Descr::integer(unit)) return block.ptr();
+    if (block.a == 0 || !block.has(FLAG_POINTER) || !in_static_area(vm, block.a)) continue;
+    if (block.ptr()[1] == Descr::integer(unit)) return block.ptr();
   }
   return nullptr;
 }

@@ -196,11 +196,6 @@ const Descr* operand_nodes(const Descr& v, Descr* local) {
 // A fresh pattern block of `slots` slots.  May allocate.
 Descr new_pattern(Vm& vm, uint64_t slots) { return allocate_block(vm, 16 * slots, T_PATTERN); }
 
-inline Exit succeed(Vm& vm, const Descr& value) {
-  result(vm) = value;
-  return X_VALUE;
-}
-
 // The pattern of a prepared operand on its own: a pattern as it is, a string or expression
 // made into its one-node block.  May allocate.
 Descr operand_pattern(Vm& vm, Descr* slot) {

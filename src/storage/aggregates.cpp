@@ -23,11 +23,6 @@ namespace pellux {
 
 namespace {
 
-inline Exit succeed(Vm& vm, const Descr& value) {
-  result(vm) = value;
-  return X_VALUE;
-}
-
 // The NAME of the descriptor at `slot` (16 bytes before it).
 inline Descr name_of_slot(const Descr* slot) {
   return Descr::make(reinterpret_cast<uint64_t>(slot - 1), FLAG_POINTER, T_NAME);
@@ -84,16 +79,6 @@ bool parse_array_prototype(const char* s, uint64_t len, std::vector<Dimension>* 
   }
   *elements = static_cast<uint64_t>(product);
   return true;
-}
-
-// Evaluates the next operand as an integer / string argument.
-Exit integer_operand(Vm& vm, int64_t* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return integer_argument(vm, result(vm), out);
-}
-Exit string_operand(Vm& vm, Descr* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  return string_argument(vm, result(vm), out);
 }
 
 // The last block of a table's chain.

@@ -13,11 +13,6 @@ namespace pellux {
 
 namespace {
 
-inline Exit succeed(Vm& vm, const Descr& value) {
-  result(vm) = value;
-  return X_VALUE;
-}
-
 // A string compiled as statements or as one expression; a syntax error fails the conversion.
 // The text is passed from its pin, which regeneration keeps up to date during compilation.
 Exit convert_string_to_code(Vm& vm, const Pin& text) {
