@@ -1,13 +1,15 @@
 #!/usr/bin/env python3
 """Times the benchmark tasks in PELLUX, Perl and Python and prints the ratios.
 
-    python3 bench/run.py --pellux PATH [--micro PATH_TO_pellux_bench] [--runs N]
+    python3 bench/run.py --pellux PATH [--micro PATH_TO_pellux_bench] [--runs N] [TASK...]
 
 Each task is bench/NAME.sno (run with the options in NAME.args, if there is one) with NAME.pl
 and NAME.py doing the same work; the outputs must
 agree (PELLUX ends its lines with CR LF, which is ignored).  The best of N runs (3) counts.
 Times are the CPU time (user + system) of the child process, which a busy machine disturbs
 far less than the wall clock; the wall clock of the best run is shown as well.
+Every program runs in one scratch folder; a task's NAME.setup.py, if there is one, runs there
+first (untimed) to write the data files the task reads.
 """
 import argparse
 import os
@@ -15,6 +17,7 @@ import resource
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -41,10 +44,14 @@ def child_cpu():
     return r.ru_utime + r.ru_stime
 
 
+SCRATCH = None  # the folder every program runs in
+
+
 def run_once(cmd, timeout):
     cpu0 = child_cpu()
     start = time.perf_counter()
-    proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout,
+                          cwd=SCRATCH)
     wall = time.perf_counter() - start
     cpu = child_cpu() - cpu0
     out = proc.stdout.replace(b"\r\n", b"\n")
@@ -72,6 +79,7 @@ def main():
     ap.add_argument("--micro", help="path to the pellux_bench micro-benchmark binary")
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--timeout", type=float, default=300.0)
+    ap.add_argument("only", nargs="*", help="task names to run (all when none)")
     args = ap.parse_args()
 
     pellux = os.path.abspath(args.pellux)
@@ -81,11 +89,16 @@ def main():
     perl = shutil.which("perl")
     python = sys.executable
 
+    global SCRATCH
+    scratch = tempfile.TemporaryDirectory(prefix="pellux-bench-")
+    SCRATCH = scratch.name
     failures = 0
     print("%-10s %10s %10s %10s %14s %14s   (CPU seconds; pellux wall clock)" %
           ("task", "pellux s", "perl s", "python s", "pellux/perl", "pellux/python"))
-    for name in tasks():
+    for name in [t for t in tasks() if not args.only or t in args.only]:
         base = os.path.join(HERE, name)
+        if os.path.exists(base + ".setup.py"):
+            subprocess.run([python, base + ".setup.py"], cwd=SCRATCH, check=True)
         try:
             t_sno, out_sno = best_of([pellux] + extra_args(base) + [base + ".sno"], args.runs,
                                      args.timeout)

@@ -118,8 +118,9 @@ bool seek_unit(Vm& vm, int64_t unit, int64_t offset, int64_t origin, int64_t* po
   // Reading may go on after an end of file was reported.
   u->eof_state = EOF_READING;
   if (origin < 0 || origin > 2) return false;
+  UnitRecord* b = read_buffer_of(vm, u);
   if (origin == 1) {
-    const int64_t unread = static_cast<int64_t>(u->blocke - u->place);
+    const int64_t unread = static_cast<int64_t>(b->blocke - b->place);
     if (__builtin_sub_overflow(offset, unread, &offset)) return false;
   }
   int64_t pos = 0;
@@ -128,8 +129,8 @@ bool seek_unit(Vm& vm, int64_t unit, int64_t offset, int64_t origin, int64_t* po
     platform::diag_last_error();
     return false;
   }
-  u->place = u->blocke = 0;
-  u->vseek = pos;
+  b->place = b->blocke = 0;
+  b->vseek = pos;
   *position = pos;
   return true;
 }

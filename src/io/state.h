@@ -21,6 +21,7 @@ struct IoState {
   const char* entry_type = "";
   char entry_date[24] = {};
   int64_t entry_size = 0;
+  UnitRecord* stdin_buffer = nullptr;  // read-ahead of standard input, shared by its units
   char* record_buffer = nullptr;   // long records of input associations are read here
   uint64_t record_buffer_size = 0;
 };

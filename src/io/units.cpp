@@ -155,6 +155,15 @@ bool bind_unit(Vm& vm, int64_t unit, Direction dir, const char* name, uint64_t n
   return true;
 }
 
+UnitRecord* read_buffer_of(Vm& vm, UnitRecord* u) {
+  if (!(u->flags & UF_STD) || u->handle != std_input()) return u;
+  if (vm.io.stdin_buffer == nullptr) {
+    vm.io.stdin_buffer = new_unit_record(UF_STD);
+    vm.io.stdin_buffer->handle = std_input();
+  }
+  return vm.io.stdin_buffer;
+}
+
 // --- Opening ------------------------------------------------------------------------------------
 
 static void open_read_failed(Vm& vm, UnitRecord* u) {

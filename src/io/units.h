@@ -96,6 +96,11 @@ int64_t io_errlimit(const Vm& vm);
 // &IOERR := code (nothing while the keywords do not exist yet).
 void io_set_ioerr(Vm& vm, int64_t code);
 
+// The record whose buffer holds u's read-ahead: u itself, or for a unit reading standard input
+// the one buffer all such units share, so that reads through different units take the lines
+// in the order they come.
+UnitRecord* read_buffer_of(Vm& vm, UnitRecord* u);
+
 // Opening on first use; both report their failures on the console as the unit rules say.
 void open_for_reading(Vm& vm, UnitRecord* u);
 // False when the unit cannot be written (used for reading already).

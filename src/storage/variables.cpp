@@ -1,6 +1,7 @@
 // Natural variables: the hash, the 8192 chains, interning (make_variable and the in-place
 // reserve/finish protocol), keyword lookup, CLEAR and the sorted list for the dump.
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -57,7 +58,25 @@ Descr link_new(Vm& vm, Descr* v, uint64_t len, uint64_t hash, const intern::Prob
   Storage& st = vm.st;
   char* text = var_text(v);
   uint64_t padded = (len + 15) & ~uint64_t{15};
-  std::memset(text + len, 0, padded - len);
+  if (padded != len) {
+    // Fewer than 16 bytes of padding: clear them in the text's last 16-byte unit, two words
+    // rewritten whole, rather than through a call.
+    char* last = text + padded - 16;
+    const uint64_t keep = len - (padded - 16);  // text bytes in that unit: 1 to 15
+    uint64_t w[2];
+    std::memcpy(w, last, 16);
+    if constexpr (std::endian::native == std::endian::little) {
+      if (keep < 8) {
+        w[0] &= (uint64_t{1} << (8 * keep)) - 1;
+        w[1] = 0;
+      } else {
+        w[1] &= (uint64_t{1} << (8 * (keep - 8))) - 1;
+      }
+      std::memcpy(last, w, 16);
+    } else {
+      std::memset(text + len, 0, padded - len);
+    }
+  }
   var_link(v) = Descr::make(0, 0, hash);
   st.free_ptr += VAR_HEADER + padded;
   if (st.index.enabled) intern::insert(st, v, hash, &probe);
