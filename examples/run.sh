@@ -25,3 +25,6 @@ echo "== wordcount.sno < poem.txt (words found with BREAK and SPAN, counted in v
 echo
 echo "== routes.sno (rail links after END; breadth-first search with tables and DATA lists)"
 "$PELLUX" "$DIR/routes.sno"
+echo
+echo "== dirlist.sno :examples (a directory listing through a -dir unit and DirEnt fields)"
+"$PELLUX" "$DIR/dirlist.sno" ":$DIR"
