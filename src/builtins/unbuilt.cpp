@@ -9,8 +9,6 @@ namespace pellux {
 #define PELLUX_UNBUILT(NAME) \
   Exit bi_##NAME(Vm& vm) { return error_stmt(vm, 5); }
 
-PELLUX_UNBUILT(CODE)
-PELLUX_UNBUILT(EVAL)
 PELLUX_UNBUILT(STOPTR)
 PELLUX_UNBUILT(TRACE)
 

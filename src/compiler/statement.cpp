@@ -623,9 +623,15 @@ Body statement_body(Vm& vm) {
     bool end = is_end_label(label);
     Descr var = make_variable(vm, label);
     sys(vm, SD_CC_LABEL) = var;
-    Descr& attr = var_attr(var.ptr());
-    if (attr.a != 0 && !cc.allow_label_redefinition) return fail(vm, MSG_PREVIOUS_LABEL), Body::Error;
-    attr = sys(vm, SD_CC_BASE);
+    if (var_attr(var.ptr()).a != 0 && !cc.allow_label_redefinition)
+      return fail(vm, MSG_PREVIOUS_LABEL), Body::Error;
+    // A run-time compilation keeps what the label meant before, to put it back if the
+    // compilation fails.
+    if (sys(vm, SD_CC_UNDO).a != 0) {
+      add_pair(vm, SD_CC_UNDO, sys(vm, SD_CC_LABEL), var_attr(sys(vm, SD_CC_LABEL).ptr()));
+      var = sys(vm, SD_CC_LABEL);
+    }
+    var_attr(var.ptr()) = sys(vm, SD_CC_BASE);
     w.label_defined = true;
     if (end) return Body::End;
   }

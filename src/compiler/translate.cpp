@@ -314,10 +314,33 @@ void translate(Vm& vm) {
   cc.allow_label_redefinition = true;
 }
 
+namespace {
+
+// Labels defined by a run-time compilation are recorded with what they meant before, so that
+// a compilation that fails leaves every label as it was.
+void start_label_record(Vm& vm) {
+  sys(vm, SD_CC_UNDO) = allocate_block(vm, 32 * 4, T_PAIRLIST);
+}
+
+void finish_label_record(Vm& vm, bool undo) {
+  if (undo) {
+    Descr* list = pair_list(vm, SD_CC_UNDO);
+    for (uint64_t i = pair_count(list); i-- > 0;) {
+      const Descr* p = pair_at(list, i);
+      if (p[0].a != 0) var_attr(p[0].ptr()) = p[1];
+    }
+  }
+  sys(vm, SD_CC_UNDO) = ZERO_DESCR;
+}
+
+}  // namespace
+
 bool compile_code(Vm& vm, const Descr& text, Descr* code) {
   CompilerState& cc = vm.cc;
+  Pin held(vm, text);
+  start_label_record(vm);
   StringMode mode(vm);
-  set_cursor_to_string(vm, text);
+  set_cursor_to_string(vm, *held);
   // Room for about one descriptor per character; longer code continues in further blocks.
   uint64_t len = cc.cursor_length;
   open_code_block(vm, len < MAX_FIRST_CODE_CHARS ? 16 * len + 96 : 16 * MAX_FIRST_CODE_CHARS + 96, 96);
@@ -335,6 +358,7 @@ bool compile_code(Vm& vm, const Descr& text, Descr* code) {
   emit(vm, instruction(op_descriptor(vm, OP_END), 0));
   give_back_unused_code(vm);
   close_compilation(vm);
+  finish_label_record(vm, !ok);
   if (!ok) return false;
   *code = *first;
   return true;

@@ -34,6 +34,7 @@ enum SysSlot : int {
   SD_INPUT_ASSOC,     // input association pair list
   SD_OUTPUT_ASSOC,    // output association pair list
   SD_TRACE_TYPES,     // trace-type pair list
+  SD_CC_UNDO,         // compiler: (label, previous code) pairs of a run-time compilation
   SD_SPARE_FIRST,
   SD_COUNT = 64
 };
