@@ -1,6 +1,7 @@
 // The error table and the common error procedure.
 #include "interp/errors.h"
 
+#include "interp/trace_points.h"
 #include "runtime/termination.h"
 #include "storage/storage.h"
 
@@ -47,10 +48,10 @@ void set_errtype(Vm& vm, int n) {
   if (vm.st.pkw) pkw(vm, P_ERRTYPE) = Descr::integer(n);
 }
 
-// The keyword trace on ERRTYPE.  Keyword traces are not associated yet, so with &TRACE > 0
-// there is still nothing to fire; the tracing module attaches its call here.
+// The keyword trace on ERRTYPE.  The caller returns the failure right after it, so the trace
+// function may run here.
 void trace_errtype_keyword(Vm& vm) {
-  if (ukw_int(vm, K_TRACE) <= 0) return;
+  if (tracing(vm)) trace_point(vm, TracePoint::ErrType, NULL_STRING);
 }
 
 }  // namespace

@@ -333,7 +333,12 @@ Exit op_goto_label(Vm& vm) {
       if (label == nullptr) error_fatal(vm, 24);
     }
   }
-  if (tracing(vm)) trace_point(vm, TracePoint::Label, Descr::pointer(label, T_STRING));
+  if (tracing(vm)) {
+    // The trace may run a function that moves the label's variable.
+    Pin held(vm, Descr::pointer(label, T_STRING));
+    trace_point(vm, TracePoint::Label, *held);
+    label = held->ptr();
+  }
   uint64_t la = reinterpret_cast<uint64_t>(label);
   Exit ret = 0;
   if (la == sys(vm, SD_STR_RETURN).a) ret = X_RETURN;

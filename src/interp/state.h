@@ -34,6 +34,7 @@ struct InterpState {
   bool goto_return = false;   // set by a goto to RETURN / FRETURN / NRETURN for the loop
   AssocFilter input_filter;
   AssocFilter output_filter;
+  AssocFilter trace_filters[5];  // one per trace kind, in the order of the trace lists
 };
 
 }  // namespace pellux

@@ -35,6 +35,11 @@ enum SysSlot : int {
   SD_OUTPUT_ASSOC,    // output association pair list
   SD_TRACE_TYPES,     // trace-type pair list
   SD_CC_UNDO,         // compiler: (label, previous code) pairs of a run-time compilation
+  SD_TRACE_VALUE,     // trace associations (name, trace code), one list per kind: VALUE
+  SD_TRACE_LABEL,     //   LABEL
+  SD_TRACE_CALL,      //   CALL
+  SD_TRACE_RETURN,    //   RETURN
+  SD_TRACE_KEYWORD,   //   KEYWORD
   SD_SPARE_FIRST,
   SD_COUNT = 64
 };
