@@ -28,3 +28,5 @@ echo "== routes.sno (rail links after END; breadth-first search with tables and 
 echo
 echo "== dirlist.sno :examples (a directory listing through a -dir unit and DirEnt fields)"
 "$PELLUX" "$DIR/dirlist.sno" ":$DIR"
+echo; echo "== bindump.sno :bindump.dat (a binary file in hex; its records decoded with BYTES2I, BYTES2R and friends)"
+"$PELLUX" "$DIR/bindump.sno" ":$DIR/bindump.dat"
