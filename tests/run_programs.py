@@ -13,6 +13,12 @@ Optional files beside the program:
   NAME.d/    files copied into the scratch folder
   NAME.mask  regular expressions, one a line: every match in a line of the expected and of the
              actual standard output is replaced by the same token before comparing (for times)
+  NAME.signals  console signals to send while the case runs, one step a line:
+             MARKER|SIGNAL|COUNT[|alive]: 0.1 s after a line of standard output contains MARKER,
+             send COUNT signals (SIGINT, SIGTERM, ...) 20 ms apart (1 ms beyond 20); with "alive" the
+             program must still be running half a second later, with "ends" it must have ended
+             within a second.  Standard input is then a pipe that stays
+             open (holding NAME.in) until the program ends.
 
 Usage: run_programs.py --pellux PATH [--filter SUBSTR] [--jobs N] DIR...
 Prints one line per failing case, with a diff, and ends with "N passed, N failed".
@@ -25,9 +31,12 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 TIMEOUT = 60
 
@@ -83,6 +92,79 @@ def masked(data, patterns):
     return b"\n".join(lines)
 
 
+class SignalledRun:
+    """The outcome of a run driven by a signal plan (the fields subprocess.run gives)."""
+
+    def __init__(self, returncode, stdout, stderr):
+        self.returncode, self.stdout, self.stderr = returncode, stdout, stderr
+
+
+def run_with_signals(cmd, cwd, env, stdin, plan_text):
+    """Runs cmd, sending the signals of the plan when their markers appear; returns
+    (SignalledRun, problems)."""
+    proc = subprocess.Popen(cmd, cwd=cwd, env=env, stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    out, err = [], []
+    seen = threading.Condition()
+
+    def reader(stream, sink):
+        for line in iter(stream.readline, b""):
+            with seen:
+                sink.append(line)
+                seen.notify_all()
+        with seen:
+            seen.notify_all()
+
+    threads = [threading.Thread(target=reader, args=(proc.stdout, out), daemon=True),
+               threading.Thread(target=reader, args=(proc.stderr, err), daemon=True)]
+    for t in threads:
+        t.start()
+    if stdin:
+        proc.stdin.write(stdin)
+        proc.stdin.flush()
+    problems = []
+    deadline = time.time() + TIMEOUT
+    for step in show(plan_text).splitlines():
+        if not step.strip():
+            continue
+        fields = step.split("|")
+        marker, sig, count = fields[0].encode(), getattr(signal, fields[1]), int(fields[2])
+        with seen:
+            while not any(marker in l for l in out) and proc.poll() is None and time.time() < deadline:
+                seen.wait(0.1)
+        if not any(marker in l for l in out):
+            problems.append("marker %r never appeared" % fields[0])
+            break
+        time.sleep(0.1)  # let the program reach what it does after writing the marker
+        gap = 0.02 if count <= 20 else 0.001
+        for _ in range(count):
+            if proc.poll() is None:
+                proc.send_signal(sig)
+            time.sleep(gap)
+        check = fields[3].strip() if len(fields) > 3 else ""
+        if check == "alive":
+            time.sleep(0.5)
+            if proc.poll() is not None:
+                problems.append("ended after %d %s, expected to run on" % (count, fields[1]))
+                break
+        elif check == "ends":
+            try:
+                proc.wait(timeout=1)
+            except subprocess.TimeoutExpired:
+                problems.append("still running 1 s after %d %s" % (count, fields[1]))
+                break
+    try:
+        proc.wait(timeout=max(1, deadline - time.time()))
+    except subprocess.TimeoutExpired:
+        proc.kill()
+        proc.wait()
+        problems.append("timed out after %d s" % TIMEOUT)
+    proc.stdin.close()
+    for t in threads:
+        t.join(timeout=5)
+    return SignalledRun(proc.returncode, b"".join(out), b"".join(err)), problems
+
+
 def run_case(pellux, sno):
     base = sno[: -len(".sno")]
     name = os.path.basename(sno)
@@ -93,6 +175,7 @@ def run_case(pellux, sno):
     code_text = read_bytes(base + ".code")
     env_text = read_bytes(base + ".env")
     mask_text = read_bytes(base + ".mask")
+    signal_plan = read_bytes(base + ".signals")
     masks = [re.compile(l) for l in lf(mask_text).split(b"\n") if l] if mask_text else []
 
     if cmd is not None:
@@ -116,20 +199,25 @@ def run_case(pellux, sno):
         data_dir = base + ".d"
         if os.path.isdir(data_dir):
             shutil.copytree(data_dir, scratch, dirs_exist_ok=True)
-        try:
-            proc = subprocess.run(
-                [pellux] + args,
-                cwd=scratch,
-                input=stdin,
-                stdout=subprocess.PIPE,
-                stderr=subprocess.PIPE,
-                env=env,
-                timeout=TIMEOUT,
-            )
-        except subprocess.TimeoutExpired:
-            return sno, ["timed out after %d s" % TIMEOUT]
-        except OSError as e:
-            return sno, ["could not run %s: %s" % (pellux, e)]
+        if signal_plan is not None:
+            proc, problems = run_with_signals([pellux] + args, scratch, env, stdin, signal_plan)
+            if problems:
+                return sno, problems
+        else:
+            try:
+                proc = subprocess.run(
+                    [pellux] + args,
+                    cwd=scratch,
+                    input=stdin,
+                    stdout=subprocess.PIPE,
+                    stderr=subprocess.PIPE,
+                    env=env,
+                    timeout=TIMEOUT,
+                )
+            except subprocess.TimeoutExpired:
+                return sno, ["timed out after %d s" % TIMEOUT]
+            except OSError as e:
+                return sno, ["could not run %s: %s" % (pellux, e)]
 
     out, err = lf(proc.stdout), lf(proc.stderr)
     out, expected_out = masked(out, masks), masked(lf(expected_out), masks)

@@ -58,6 +58,8 @@ Exit bi_SYSTEM(Vm& vm) {
       platform::diag_write("Error from WaitForSingleObject\r\n");
       platform::diag_last_error();
       break;
+    case platform::CommandOutcome::Interrupted:
+      terminate_on_interrupt(vm);  // console interrupts ended the wait for the command
   }
   return succeed(vm, NULL_STRING);
 }

@@ -13,6 +13,7 @@
 #include "io/io.h"
 #include "io/include.h"
 #include "io/units.h"
+#include "runtime/termination.h"
 
 namespace pellux {
 
@@ -81,7 +82,7 @@ inline Fill fill(UnitRecord* u, UnitRecord* b) {
   if (b->place < b->blocke) return Fill::Data;
   int64_t r = file_read(b->handle, b->data, READ_BLOCK);
   if (r < 0) {
-    read_failed(u);
+    if (!blocking_calls_aborted()) read_failed(u);  // else the run is being interrupted
     return Fill::Fail;
   }
   b->place = 0;
@@ -104,7 +105,7 @@ Fill look_ahead(UnitRecord* u, UnitRecord* b, uint64_t k) {
     }
     int64_t r = file_read(b->handle, b->data + b->blocke, READ_BLOCK);
     if (r < 0) {
-      read_failed(u);
+      if (!blocking_calls_aborted()) read_failed(u);
       return Fill::Fail;
     }
     if (r == 0) {
@@ -359,7 +360,11 @@ ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint6
       }
       return ReadOutcome::Record;
     }
-    if (step == Step::Error) return ReadOutcome::Error;
+    if (step == Step::Error) {
+      // A read ended by console interrupts ends the run from here, as an interrupt.
+      if (blocking_calls_aborted()) terminate_on_interrupt(vm);
+      return ReadOutcome::Error;
+    }
 
     // End of data: report end of file, or resume the including file.
     u->eof_state = EOF_REPORTED;

@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -198,7 +199,7 @@ int64_t file_read(Handle h, void* buf, uint64_t n) {
   ssize_t r;
   do {
     r = ::read(fd_of(h), buf, n);
-  } while (r < 0 && errno == EINTR);
+  } while (r < 0 && errno == EINTR && !blocking_calls_aborted());
   return r;
 }
 
@@ -470,8 +471,46 @@ CommandOutcome run_command(const char* command) {
   for (;;) {
     if (waitpid(pid, &status, 0) == pid) return CommandOutcome::Ran;
     if (errno != EINTR) return CommandOutcome::WaitFailed;
+    if (blocking_calls_aborted()) return CommandOutcome::Interrupted;
   }
 }
+
+// --- Waking the interpreter thread ---------------------------------------------------------------
+// The interpreter thread takes SIGUSR1 with a handler that does nothing and does not restart
+// calls, so a signal sent to it ends a blocking read or wait with EINTR; the calls above give
+// up instead of retrying once the abort flag is set.
+
+namespace {
+
+std::atomic<bool> g_abort_blocking{false};
+std::atomic<bool> g_wake_target_set{false};
+pthread_t g_wake_target;
+
+void ignore_wake(int) {}
+
+}  // namespace
+
+void set_wake_target() {
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = ignore_wake;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;  // no SA_RESTART: the interrupted call returns EINTR
+  if (sigaction(SIGUSR1, &sa, nullptr) != 0) return;
+  sigset_t usr1;
+  sigemptyset(&usr1);
+  sigaddset(&usr1, SIGUSR1);
+  pthread_sigmask(SIG_UNBLOCK, &usr1, nullptr);
+  g_wake_target = pthread_self();
+  g_wake_target_set.store(true, std::memory_order_release);
+}
+
+void abort_blocking_calls() {
+  g_abort_blocking.store(true, std::memory_order_release);
+  if (g_wake_target_set.load(std::memory_order_acquire)) pthread_kill(g_wake_target, SIGUSR1);
+}
+
+bool blocking_calls_aborted() { return g_abort_blocking.load(std::memory_order_acquire); }
 
 bool sleep_unless_interrupted(uint64_t ns, const std::atomic<uint64_t>& events) {
   // Slices of at most 10 ms, so that an interrupt counted meanwhile ends the wait promptly.

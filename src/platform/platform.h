@@ -106,8 +106,16 @@ bool start_signal_thread(void (*on_event)(void*), void* arg);
 // Runs a command through the host's command interpreter (/bin/sh -c -- COMMAND) with the
 // default signal mask and dispositions, so that Ctrl-C reaches it, and waits for it to end.
 // The command shares the standard streams.  Its exit status is not reported.
-enum class CommandOutcome { Ran, StartFailed, WaitFailed };
+enum class CommandOutcome { Ran, StartFailed, WaitFailed, Interrupted };
 CommandOutcome run_command(const char* command);
+
+// Blocking calls of the interpreter thread (reads, the wait for a command) can be ended from
+// another thread: set_wake_target, called on the interpreter thread, lets abort_blocking_calls
+// interrupt them; from then on they return their failure (Interrupted for run_command) instead
+// of waiting again.  blocking_calls_aborted tells whether that happened.
+void set_wake_target();
+void abort_blocking_calls();
+bool blocking_calls_aborted();
 
 // Waits `ns` nanoseconds, or less when `events` changes meanwhile (a console interrupt).
 // Returns true when the wait was cut short that way.

@@ -1,5 +1,6 @@
 // Process start-up: from the arguments to the hand-over to translation and execution.
 #include <cstring>
+#include <ctime>
 
 #include "compiler/compiler.h"
 #include "interp/interp.h"
@@ -7,6 +8,7 @@
 #include "platform/platform.h"
 #include "runtime/cmdline.h"
 #include "runtime/runtime.h"
+#include "runtime/termination.h"
 #include "storage/aggregates.h"
 #include "storage/convert.h"
 #include "storage/storage.h"
@@ -27,10 +29,27 @@ struct StartArgs {
   char** argv;
 };
 
-// Runs on the signal thread, once per console interrupt.  Counting is all it does: the
-// interpreter polls the count at statement and pattern-node starts.
+// Events after which a blocked interpreter is woken, and how long it then has to end the run
+// itself before this thread writes the report.
+constexpr uint64_t WAKE_EVENTS = 10;
+constexpr uint64_t RESPONSE_NS = 250'000'000;
+
+// Runs on the signal thread, once per console interrupt.  It counts: the interpreter polls the
+// count at statement and pattern-node starts, and SLEEP watches it.  The tenth event also ends
+// any read or command wait the interpreter is blocked in; if the interpreter still has not
+// begun to end the run a quarter of a second later, the report is written from here.
 void on_console_event(void* p) {
-  static_cast<Vm*>(p)->rt.interrupt_count.fetch_add(1, std::memory_order_relaxed);
+  Vm& vm = *static_cast<Vm*>(p);
+  const uint64_t n = vm.rt.interrupt_count.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (n != WAKE_EVENTS) return;
+  // The interpreter may be just about to block when the first wake-up comes: it is repeated
+  // every 10 ms while the interpreter has the time to respond.
+  for (uint64_t waited = 0; waited < RESPONSE_NS; waited += 10'000'000) {
+    platform::abort_blocking_calls();
+    timespec t{0, 10'000'000};
+    nanosleep(&t, nullptr);
+  }
+  terminate_unresponsive(vm);
 }
 
 void seed_random(Vm& vm) {
@@ -55,6 +74,7 @@ void set_native_stack_limit(Vm& vm) {
 
 [[noreturn]] void run(StartArgs& a) {
   Vm& vm = *a.vm;
+  platform::set_wake_target();
 
   // Search path and start-up directory.
   vm.rt.snopath = static_cast<char*>(obtain_area(PATH_BUFFER));

@@ -8,11 +8,14 @@
 // tail again.
 #include "runtime/termination.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstring>
 
 #include "interp/errors.h"
 #include "io/io.h"
+#include "io/units.h"
 #include "platform/platform.h"
 #include "runtime/dump.h"
 #include "storage/convert.h"
@@ -25,6 +28,18 @@ namespace {
 // How many times error or normal termination has been entered; more than one means an error
 // struck while a termination was already under way.
 std::atomic<int> g_termination_depth{0};
+// Which thread ends the run: 0 not decided, 1 the interpreter, 2 the signal thread.
+std::atomic<int> g_claim{0};
+// Set by the signal thread's termination: reports bypass the output unit's buffer.
+std::atomic<bool> g_direct_reports{false};
+
+// The interpreter's claim on termination.  If the signal thread has taken it, that thread is
+// writing the report and will end the process: wait for it.
+void claim_for_interpreter() {
+  int expected = 0;
+  if (g_claim.compare_exchange_strong(expected, 1) || expected == 1) return;
+  for (;;) pause();
+}
 // Set by error and interrupt termination: the exit code is then at least 1.
 std::atomic<bool> g_failed{false};
 
@@ -157,9 +172,33 @@ uint64_t format_report(const Vm& vm, const char* tmpl, std::initializer_list<Rep
 }
 
 void write_report(Vm& vm, const char* tmpl, std::initializer_list<ReportArg> args) {
-  char line[REPORT_LINE_MAX];
-  uint64_t len = format_report(vm, tmpl, args, line, sizeof line);
-  write_record(vm, 6, line, len);
+  char line[REPORT_LINE_MAX + 2];
+  uint64_t len = format_report(vm, tmpl, args, line, REPORT_LINE_MAX);
+  if (!g_direct_reports.load(std::memory_order_relaxed)) {
+    write_record(vm, 6, line, len);
+    return;
+  }
+  // From the signal thread: the interpreter may be inside a write of unit 6, so the line goes
+  // straight to the unit's handle (or standard output) from this buffer.
+  line[len++] = '\r';
+  line[len++] = '\n';
+  platform::Handle h = platform::std_output();
+  const UnitRecord* u = vm.io.units[6];
+  if (u != nullptr && u->valid == UNIT_VALID && u->open_mark == UNIT_OPEN && u->handle != platform::NO_HANDLE)
+    h = u->handle;
+  platform::file_write(h, line, len);
+}
+
+void terminate_unresponsive(Vm& vm) {
+  int expected = 0;
+  if (!g_claim.compare_exchange_strong(expected, 2)) return;
+  g_direct_reports = true;
+  g_failed = true;
+  write_report(vm, "\\^M\\^JInterrupted in stmt \\# at level \\# at STCOUNT \\#",
+               {pkw_or_zero(vm, P_STNO), pkw_or_zero(vm, P_FNCLEVEL), pkw_or_zero(vm, P_STCOUNT)});
+  if (vm.rt.exec_started) vm.rt.exec_time = read_timer() - vm.rt.exec_start;
+  if (ukw_or_zero(vm, K_STAT) != 0) write_statistics(vm);
+  exit_process(vm);
 }
 
 uint64_t read_timer() { return platform::monotonic_ns(); }
@@ -184,6 +223,7 @@ void exit_process(Vm& vm) {
 }
 
 void terminate_normally(Vm& vm) {
+  claim_for_interpreter();
   if (g_termination_depth.fetch_add(1) > 0) exit_process(vm);
   if (ukw_or_zero(vm, K_STAT) != 0) {
     write_report(vm, "\\^M\\^JNormal termination at level \\#", {pkw_or_zero(vm, P_FNCLEVEL)});
@@ -193,6 +233,7 @@ void terminate_normally(Vm& vm) {
 }
 
 void terminate_on_error(Vm& vm) {
+  claim_for_interpreter();
   g_failed = true;
   int depth = g_termination_depth.fetch_add(1) + 1;
   if (depth > 2) exit_process(vm);  // the report of a nested error failed in turn
@@ -210,6 +251,7 @@ void terminate_on_error(Vm& vm) {
 }
 
 void terminate_on_interrupt(Vm& vm) {
+  claim_for_interpreter();
   write_report(vm, "\\^M\\^JInterrupted in stmt \\# at level \\# at STCOUNT \\#",
                {pkw_or_zero(vm, P_STNO), pkw_or_zero(vm, P_FNCLEVEL), pkw_or_zero(vm, P_STCOUNT)});
   g_failed = true;

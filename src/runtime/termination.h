@@ -37,6 +37,11 @@ inline constexpr double TIMER_RATE_MHZ = 1000.0;
 [[noreturn]] void terminate_normally(Vm& vm);
 [[noreturn]] void terminate_on_error(Vm& vm);
 [[noreturn]] void terminate_on_interrupt(Vm& vm);
+// The last resort of the signal thread when the interpreter does not respond to interrupts:
+// unless the interpreter has begun a termination, writes the interrupt report line and the
+// statistics (no dump) without touching the output unit's buffer, and exits.  Returns when the
+// interpreter is terminating already.
+void terminate_unresponsive(Vm& vm);
 // Writes the &ABEND line when it is positive and exits with max(&ABEND, &CODE) clamped (at
 // least 1 once error or interrupt termination has been entered).
 [[noreturn]] void exit_process(Vm& vm);
