@@ -514,10 +514,10 @@ bool blocking_calls_aborted() { return g_abort_blocking.load(std::memory_order_a
 
 bool sleep_unless_interrupted(uint64_t ns, const std::atomic<uint64_t>& events) {
   // Slices of at most 10 ms, so that an interrupt counted meanwhile ends the wait promptly.
-  const uint64_t seen = events.load(std::memory_order_relaxed);
+  // One counted before the wait began (after the caller's last look) ends it at once.
   const uint64_t deadline = monotonic_ns() + ns;
   for (;;) {
-    if (events.load(std::memory_order_relaxed) != seen) return true;
+    if (events.load(std::memory_order_relaxed) != 0) return true;
     const uint64_t now = monotonic_ns();
     if (now >= deadline) return false;
     uint64_t step = deadline - now;

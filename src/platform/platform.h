@@ -117,7 +117,7 @@ void set_wake_target();
 void abort_blocking_calls();
 bool blocking_calls_aborted();
 
-// Waits `ns` nanoseconds, or less when `events` changes meanwhile (a console interrupt).
-// Returns true when the wait was cut short that way.
+// Waits `ns` nanoseconds, or less when the count of console interrupts `events` is or becomes
+// non-zero.  Returns true when the wait was cut short that way.
 bool sleep_unless_interrupted(uint64_t ns, const std::atomic<uint64_t>& events);
 }  // namespace pellux::platform
