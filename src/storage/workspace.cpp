@@ -1,5 +1,6 @@
 // The work space: bump allocation, storage regeneration (mark, new addresses, pointer adjustment,
 // compaction), the soft limit, COLLECT, the system stack and the heap verifier.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -94,6 +95,16 @@ struct Marker {
   uint8_t* lowest;    // lowest block left unscanned behind the walk (nullptr: none)
   uint64_t new_marks = 0;
   uint64_t deferrals = 0;
+  // Every block marked, in the order marked, while it fits: the live blocks of a heap that is
+  // mostly garbage are then found by sorting this list instead of walking all of storage.
+  uint64_t* marked = nullptr;
+  uint64_t marked_cap = 0;
+  uint64_t marked_count = 0;
+
+  void record(Descr* t) {
+    if (marked_count < marked_cap) marked[marked_count] = reinterpret_cast<uint64_t>(t);
+    ++marked_count;
+  }
 
   bool in_dynamic(uint64_t a) const {
     return a >= reinterpret_cast<uint64_t>(ws) && a < reinterpret_cast<uint64_t>(free);
@@ -114,6 +125,7 @@ struct Marker {
     if (t->fv & FLAG_MARK) return;  // already scanned, stacked or left for the walk
     t->fv |= FLAG_MARK;
     ++new_marks;
+    record(t);
     if (sp < stack_end) *sp++ = t;
     else defer(t);
   }
@@ -281,6 +293,8 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   // Everything marked from the roots is "behind" a walk that has not started yet.
   m.walk_pos = st.hard_limit;
   m.lowest = nullptr;
+  m.marked = st.live_list;
+  m.marked_cap = st.live_list != nullptr ? st.live_list_cap : 0;
   // The variable table: weak references; a variable that is null-valued and not a label is
   // no root.  Every natural variable is in the table, so the walk that makes the block map
   // finds the roots too; they are marked and stacked, and scanned once the map is complete.
@@ -288,6 +302,7 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
     if (!chain_root(v) || (v->fv & FLAG_MARK)) return;
     v->fv |= FLAG_MARK;
     ++m.new_marks;
+    m.record(v);
     if (m.sp < m.stack_end) *m.sp++ = v;
     else m.defer(v);
   });
@@ -302,17 +317,31 @@ bool regenerate(Vm& vm, uint64_t request, bool counted) {
   uint64_t live_blocks = 0;
   uint64_t* const live_list = st.live_list;
   const uint64_t live_cap = live_list != nullptr ? st.live_list_cap : 0;
-  for (uint8_t* p = ws; p < old_free;) {
-    Descr* b = reinterpret_cast<Descr*>(p);
-    uint64_t len = block_length(b);
-    if (b->fv & FLAG_MARK) {
+  // Few survivors among many blocks (one per 256 bytes of storage or fewer): sort the list the
+  // marking made; otherwise walk storage, which also lists the live blocks in address order.
+  if (m.marked_count <= live_cap &&
+      m.marked_count <= static_cast<uint64_t>(old_free - ws) / 256) {
+    std::sort(live_list, live_list + m.marked_count);
+    live_blocks = m.marked_count;
+    for (uint64_t i = 0; i < live_blocks; ++i) {
+      Descr* b = reinterpret_cast<Descr*>(live_list[i]);
       b->a = t;
-      t += len;
+      t += block_length(b);
       surviving_variables += (b->fv & FLAG_STRING) != 0;
-      if (live_blocks < live_cap) live_list[live_blocks] = reinterpret_cast<uint64_t>(p);
-      ++live_blocks;
     }
-    p += len;
+  } else {
+    for (uint8_t* p = ws; p < old_free;) {
+      Descr* b = reinterpret_cast<Descr*>(p);
+      uint64_t len = block_length(b);
+      if (b->fv & FLAG_MARK) {
+        b->a = t;
+        t += len;
+        surviving_variables += (b->fv & FLAG_STRING) != 0;
+        if (live_blocks < live_cap) live_list[live_blocks] = reinterpret_cast<uint64_t>(p);
+        ++live_blocks;
+      }
+      p += len;
+    }
   }
   const bool listed = live_blocks <= live_cap;
   // Calls f(block) for every live block in address order.
