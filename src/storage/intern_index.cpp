@@ -22,8 +22,14 @@ namespace pellux::intern {
 
 namespace {
 
+// An entry: the low 24 bits of the variable's hash above 40 bits of its place (its offset in
+// the work space in descriptors, plus one, so that no entry is 0).  The hash bits pick the
+// slot of tables up to 2^24 slots, so growing such a table needs nothing from the variables
+// themselves; above the slot bits they spare most comparisons of texts.
 constexpr uint64_t EMPTY = 0;
-constexpr uint64_t ADDR_MASK = (uint64_t{1} << 48) - 1;
+constexpr int PLACE_BITS = 40;
+constexpr uint64_t PLACE_MASK = (uint64_t{1} << PLACE_BITS) - 1;
+constexpr uint64_t ENTRY_HASH_MASK = (uint64_t{1} << (64 - PLACE_BITS)) - 1;
 constexpr uint64_t MIN_SLOTS = 4096;
 
 inline uint64_t mix(uint64_t h) {
@@ -35,12 +41,16 @@ inline uint64_t mix(uint64_t h) {
   return h;
 }
 
-// The entry of a variable: the top 16 bits of its 56-bit hash above the address.
-inline uint64_t tag_of(uint64_t hash) { return (hash >> 40) << 48; }
-inline uint64_t entry_of(const Descr* var, uint64_t hash) {
-  return tag_of(hash) | reinterpret_cast<uint64_t>(var);
+inline uint64_t entry_of(const InternIndex& ix, const Descr* var, uint64_t hash) {
+  const uint64_t place = ((reinterpret_cast<uint64_t>(var) - ix.base) >> 4) + 1;
+  return ((hash & ENTRY_HASH_MASK) << PLACE_BITS) | place;
 }
-inline Descr* var_of(uint64_t entry) { return reinterpret_cast<Descr*>(entry & ADDR_MASK); }
+inline Descr* var_of(const InternIndex& ix, uint64_t entry) {
+  return reinterpret_cast<Descr*>(ix.base + (((entry & PLACE_MASK) - 1) << 4));
+}
+inline bool hash_matches(uint64_t entry, uint64_t hash) {
+  return (entry >> PLACE_BITS) == (hash & ENTRY_HASH_MASK);
+}
 
 uint64_t pow2_at_least(uint64_t n) {
   uint64_t c = 1;
@@ -85,16 +95,24 @@ bool grow(InternIndex& ix) {
   const uint64_t count = 2 * (ix.mask + 1);
   if (count > ix.capacity) return false;
   std::memset(ix.spare, 0, count * sizeof(uint64_t));
-  // Each entry's hash is read from its variable, scattered over the work space: the variable
-  // a few slots ahead is fetched early so that the misses overlap.
-  constexpr uint64_t AHEAD = 16;
-  for (uint64_t i = 0; i <= ix.mask; ++i) {
-    if (i + AHEAD <= ix.mask) {
-      const uint64_t ahead = ix.slots[i + AHEAD];
-      if (ahead != EMPTY) __builtin_prefetch(var_of(ahead) + 3);
+  if (count - 1 <= ENTRY_HASH_MASK) {
+    // The entries hold every hash bit their new slots need.
+    for (uint64_t i = 0; i <= ix.mask; ++i) {
+      const uint64_t e = ix.slots[i];
+      if (e != EMPTY) put(ix.spare, count - 1, e, e >> PLACE_BITS);
     }
-    uint64_t e = ix.slots[i];
-    if (e != EMPTY) put(ix.spare, count - 1, e, stored_hash(var_of(e)));
+  } else {
+    // A table this large reads each hash from its variable, scattered over the work space:
+    // the variable a few slots ahead is fetched early so that the misses overlap.
+    constexpr uint64_t AHEAD = 16;
+    for (uint64_t i = 0; i <= ix.mask; ++i) {
+      if (i + AHEAD <= ix.mask) {
+        const uint64_t ahead = ix.slots[i + AHEAD];
+        if (ahead != EMPTY) __builtin_prefetch(var_of(ix, ahead) + 3);
+      }
+      const uint64_t e = ix.slots[i];
+      if (e != EMPTY) put(ix.spare, count - 1, e, stored_hash(var_of(ix, e)));
+    }
   }
   std::swap(ix.slots, ix.spare);
   ix.mask = count - 1;
@@ -159,6 +177,8 @@ bool start(Storage& st) {
   InternIndex& ix = st.index;
   // Every variable takes at least 80 bytes of the work space; the table stays at most half
   // full, so this many slots never run out.
+  // Places are counted in descriptors from the work-space start, in 40 bits.
+  if (st.ws_size / 16 >= PLACE_MASK) return false;
   uint64_t cap = pow2_at_least(2 * (st.ws_size / 80 + 1));
   if (cap < MIN_SLOTS) cap = MIN_SLOTS;
   if (cap > MAX_SLOTS) cap = MAX_SLOTS;
@@ -171,6 +191,7 @@ bool start(Storage& st) {
     return false;
   }
   ix.mask = MIN_SLOTS - 1;
+  ix.base = reinterpret_cast<uint64_t>(st.ws_start);
   ix.enabled = true;
   return true;
 }
@@ -185,7 +206,6 @@ void disable(Storage& st) { release(st); }
 
 Descr* find(const Storage& st, const char* s, uint64_t n, uint64_t hash, Probe* probe) {
   const InternIndex& ix = st.index;
-  const uint64_t tag = tag_of(hash);
   for (uint64_t i = hash & ix.mask;; i = (i + 1) & ix.mask) {
     uint64_t e = ix.slots[i];
     if (e == EMPTY) {
@@ -194,8 +214,8 @@ Descr* find(const Storage& st, const char* s, uint64_t n, uint64_t hash, Probe* 
       probe->version = ix.version;
       return nullptr;
     }
-    if ((e & ~ADDR_MASK) != tag) continue;
-    Descr* v = var_of(e);
+    if (!hash_matches(e, hash)) continue;
+    Descr* v = var_of(ix, e);
     if (var_length(v) == n && std::memcmp(var_text(v), s, n) == 0) {
       probe->found = v;
       return v;
@@ -209,7 +229,7 @@ void insert(Storage& st, Descr* var, uint64_t hash, const Probe* probe) {
     disable(st);
     return;
   }
-  const uint64_t entry = entry_of(var, hash);
+  const uint64_t entry = entry_of(ix, var, hash);
   if (probe != nullptr && probe->version == ix.version && ix.slots[probe->slot] == EMPTY) {
     ix.slots[probe->slot] = entry;
   } else {
@@ -230,7 +250,7 @@ void begin_regeneration(Storage& st, uint64_t survivors) {
 
 void reenter(Storage& st, Descr* new_address, uint64_t hash) {
   InternIndex& ix = st.index;
-  put(ix.slots, ix.mask, entry_of(new_address, hash), hash);
+  put(ix.slots, ix.mask, entry_of(ix, new_address, hash), hash);
   ++ix.live;
 }
 
@@ -252,7 +272,7 @@ bool rebuild(Storage& st) {
   ix.mask = want - 1;
   for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
     auto* v = reinterpret_cast<Descr*>(p);
-    if (v->fv & FLAG_STRING) put(ix.slots, ix.mask, entry_of(v, stored_hash(v)), stored_hash(v));
+    if (v->fv & FLAG_STRING) put(ix.slots, ix.mask, entry_of(ix, v, stored_hash(v)), stored_hash(v));
     p += block_length(v);
   }
   ix.live = count;

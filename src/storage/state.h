@@ -86,7 +86,8 @@ inline constexpr uint64_t DEFAULT_WORK_SIZE = 30000000;
 // switched off and lookups walk the work space.
 struct InternIndex {
   bool enabled = false;
-  uint64_t* slots = nullptr;  // 0 empty, else (tag << 48) | variable address
+  uint64_t* slots = nullptr;  // 0 empty, else (hash bits << 40) | (place in the work space + 1)
+  uint64_t base = 0;          // the work-space start the places count from
   uint64_t* spare = nullptr;  // a second area of the same size: growing rehashes into it
   uint64_t mask = 0;          // slots in use - 1 (a power of two)
   uint64_t capacity = 0;      // slots of each area: enough for every variable the work space
