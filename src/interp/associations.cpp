@@ -120,19 +120,23 @@ Exit input_fetch(Vm& vm, Descr* var, const Descr* assoc) {
   Descr s;
   if (length <= DIRECT_RECORD_MAX) {
     char* text = reserve_string(vm, length);
-    ReadOutcome outcome = read_record(vm, unit, text, length, &delivered);
+    uint64_t hash;
+    ReadOutcome outcome = read_record(vm, unit, text, length, &delivered, &hash);
     if (outcome != ReadOutcome::Record) {
       finish_string(vm, 0);
       if (outcome == ReadOutcome::DirEntry) return directory_entry(vm, pv);
       return read_failure(vm, outcome);
     }
     if (delivered > length) delivered = length;
+    const uint64_t raw = delivered;
     delivered = trimmed(vm, text, delivered);
     if (static_cast<int64_t>(delivered) > maxlen) {
       finish_string(vm, 0);
       return error_stmt(vm, 15);
     }
-    s = finish_string(vm, delivered);
+    // The reader may know the hash of what it delivered (before trimming).
+    s = hash != NO_KNOWN_HASH && delivered == raw ? finish_string_hashed(vm, delivered, hash)
+                                                  : finish_string(vm, delivered);
   } else {
     // A record longer than &MAXLNGTH is an error whatever it holds, so no more than one byte
     // beyond that is ever read into the buffer.

@@ -11,8 +11,12 @@ enum class Direction { Read, Write };
 
 // Reads one record of at most `length` characters into dest (which must not move: a buffer
 // outside the work space, or text reserved with reserve_string).  Length 0 is the first-line
-// probe of unit 5.  Never allocates in the work space.
-ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint64_t* delivered);
+// probe of unit 5.  Never allocates in the work space.  With known_hash, a record whose
+// string-index hash the reader worked out ahead (see the read-ahead of variable-length text
+// records) has it stored there; otherwise NO_KNOWN_HASH is.
+inline constexpr uint64_t NO_KNOWN_HASH = ~uint64_t{0};
+ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint64_t* delivered,
+                        uint64_t* known_hash = nullptr);
 // Writes one record; the line end is added here.  Sets &IOERR.  Never allocates in the work space.
 bool write_record(Vm& vm, int64_t unit, const char* text, uint64_t len);
 

@@ -130,6 +130,7 @@ bool seek_unit(Vm& vm, int64_t unit, int64_t offset, int64_t origin, int64_t* po
     return false;
   }
   b->place = b->blocke = 0;
+  ++b->fills;
   b->vseek = pos;
   *position = pos;
   return true;

@@ -14,6 +14,7 @@
 #include "io/include.h"
 #include "io/units.h"
 #include "runtime/termination.h"
+#include "storage/intern_index.h"
 
 namespace pellux {
 
@@ -81,6 +82,7 @@ void read_failed(UnitRecord* u) {
 inline Fill fill(UnitRecord* u, UnitRecord* b) {
   if (b->place < b->blocke) return Fill::Data;
   int64_t r = file_read(b->handle, b->data, READ_BLOCK);
+  ++b->fills;
   if (r < 0) {
     if (!blocking_calls_aborted()) read_failed(u);  // else the run is being interrupted
     return Fill::Fail;
@@ -104,6 +106,7 @@ Fill look_ahead(UnitRecord* u, UnitRecord* b, uint64_t k) {
       b->place = 0;
     }
     int64_t r = file_read(b->handle, b->data + b->blocke, READ_BLOCK);
+    ++b->fills;
     if (r < 0) {
       if (!blocking_calls_aborted()) read_failed(u);
       return Fill::Fail;
@@ -230,6 +233,41 @@ Step read_text(Vm& vm, UnitRecord* u, UnitRecord* b, char* dest, uint64_t length
   return Step::Delivered;
 }
 
+// The read-ahead of variable-length text: when the next line lies whole in the buffer with
+// nothing in it that the reader would change (no TAB, end mark or CR but one before its LF),
+// its text is the record the next read will deliver.  Its hash is worked out now and the slot
+// of the string index where its lookup starts is fetched, so that the lookup, which follows
+// the read at once, does not wait for memory; the read hands the hash on.
+void foresee_next_record(Vm& vm, UnitRecord* u, const UnitRecord* b, uint64_t length) {
+  u->ahead_buffer = nullptr;
+  const uint64_t p = b->place;
+  if (p >= b->blocke) return;
+  const uint64_t avail = b->blocke - p;
+  const uint8_t* text = b->data + p;
+  if (text[0] == '-' && (u->flags & UF_INCLUDE)) return;
+  const bool end_mark = !(u->flags & UF_NOEOF);
+  const bool expand = !(u->flags & UF_NOTAB);
+  const bool* special = SPECIAL.t[(end_mark ? 1 : 0) | (expand ? 2 : 0)];
+  const uint64_t run = plain_run(text, avail, special, end_mark, expand);
+  if (run == 0 || run > length || run >= avail) return;
+  uint64_t consumed;
+  if (text[run] == '\n') {
+    consumed = run + 1;
+  } else if (text[run] == '\r' && run + 1 < avail && text[run + 1] == '\n') {
+    consumed = run + 2;
+  } else {
+    return;
+  }
+  const uint64_t hash = intern::text_hash(reinterpret_cast<const char*>(text), run);
+  intern::prefetch_slot(vm.st, hash);
+  u->ahead_buffer = b;
+  u->ahead_fills = b->fills;
+  u->ahead_place = p;
+  u->ahead_length = run;
+  u->ahead_consumed = consumed;
+  u->ahead_hash = hash;
+}
+
 // A binary record: raw bytes up to the requested length; a shorter one at the end of data.
 Step read_binary(UnitRecord* u, UnitRecord* b, char* dest, uint64_t length, uint64_t* delivered) {
   if (length == 0) {
@@ -297,10 +335,12 @@ UnitRecord* end_include(Vm& vm, int64_t unit, UnitRecord* u) {
 
 }  // namespace
 
-ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint64_t* delivered) {
+ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint64_t* delivered,
+                        uint64_t* known_hash) {
   uint64_t scratch = 0;
   if (delivered == nullptr) delivered = &scratch;
   *delivered = 0;
+  if (known_hash != nullptr) *known_hash = NO_KNOWN_HASH;
   if (unit < 0 || unit >= UNIT_COUNT) return ReadOutcome::Error;
   UnitRecord* u = vm.io.units[unit];
   if (u != nullptr && u->valid != UNIT_VALID) {
@@ -341,6 +381,24 @@ ReadOutcome read_record(Vm& vm, int64_t unit, char* dest, uint64_t length, uint6
         step = read_binary(u, b, dest, length, delivered);
       } else if (length == 0) {
         step = probe_first_line(vm, u, b);
+      } else if (u->flags & UF_VARLEN) {
+        // The record foreseen by the last read is this one when the read starts where it
+        // did, over the same buffer contents: then it is a plain copy of the line.
+        if (u->ahead_buffer == b && u->ahead_fills == b->fills && u->ahead_place == b->place &&
+            u->ahead_length <= length) {
+          std::memcpy(dest, b->data + b->place, u->ahead_length);
+          consume(b, u->ahead_consumed);
+          *delivered = u->ahead_length;
+          if (known_hash != nullptr) *known_hash = u->ahead_hash;
+          step = Step::Delivered;
+        } else {
+          step = read_text(vm, u, b, dest, length, delivered);
+        }
+        if (step == Step::Delivered) {
+          foresee_next_record(vm, u, b, length);
+        } else {
+          u->ahead_buffer = nullptr;
+        }
       } else {
         step = read_text(vm, u, b, dest, length, delivered);
       }

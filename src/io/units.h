@@ -58,6 +58,12 @@ struct UnitRecord {
   uint16_t include_name_length;
   char include_name[INCLUDE_NAME_MAX + 1];
   UnitRecord* outer;       // record of the including file; nullptr for an ordinary unit
+  uint64_t fills;          // read calls into data so far: data changes only when this does
+  // The next record as the reader foresaw it (variable-length text): where it starts in the
+  // buffer of `ahead_buffer` at fill count `ahead_fills`, its length, the bytes it consumes and
+  // the hash of its text.  Valid while ahead_buffer is not null.
+  const UnitRecord* ahead_buffer;
+  uint64_t ahead_fills, ahead_place, ahead_length, ahead_consumed, ahead_hash;
   void* listing;           // a directory unit's entries (std::vector<DirectoryEntry>), once read
   uint64_t listing_next;   // the next entry to deliver
   char name[UNIT_NAME_MAX + 1];  // NUL-terminated

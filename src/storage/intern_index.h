@@ -11,6 +11,12 @@ namespace pellux::intern {
 uint64_t text_hash(const char* s, uint64_t n);
 inline uint64_t stored_hash(const Descr* var) { return var[3].v(); }
 
+// Starts fetching the slot where a lookup of this hash begins, for a text that will be looked
+// up soon.
+inline void prefetch_slot(const Storage& st, uint64_t hash) {
+  if (st.index.enabled) __builtin_prefetch(&st.index.slots[hash & st.index.mask]);
+}
+
 // Tables for a new variable table; false (index off) when the memory cannot be had.
 bool start(Storage& st);
 void release(Storage& st);

@@ -89,6 +89,8 @@ Descr make_variable(Vm& vm, const Spec& spec);
 // finish_string, which interns the first `final_len` characters.  May allocate.
 char* reserve_string(Vm& vm, uint64_t len);
 Descr finish_string(Vm& vm, uint64_t final_len);
+// finish_string for a text whose string-index hash (intern::text_hash) is already known.
+Descr finish_string_hashed(Vm& vm, uint64_t final_len, uint64_t hash);
 // Looks a text up without creating it; the null descriptor (A = 0, V = 0) when absent.
 Descr lookup_variable(Vm& vm, const char* text, uint64_t len);
 // Calls f(variable) for every natural variable, in address (creation) order.  f must not

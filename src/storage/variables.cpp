@@ -25,9 +25,10 @@ inline uint64_t var_body(uint64_t n) { return (n + 63) & ~uint64_t{15}; }
 
 // The variable of a text, or nullptr.  *hash receives the text's hash, *probe where the index
 // lookup ended.  Without the index (its memory was refused) the work space is walked.
-inline Descr* find_text(Vm& vm, const char* text, uint64_t len, uint64_t* hash, intern::Probe* probe) {
+inline Descr* find_text(Vm& vm, const char* text, uint64_t len, uint64_t* hash, intern::Probe* probe,
+                        bool hash_known = false) {
   Storage& st = vm.st;
-  *hash = intern::text_hash(text, len);
+  if (!hash_known) *hash = intern::text_hash(text, len);
   if (st.index.enabled) return intern::find(st, text, len, *hash, probe);
   probe->version = ~uint64_t{0};
   for (uint8_t* p = st.ws_start; p < st.free_ptr;) {
@@ -227,7 +228,9 @@ char* reserve_string(Vm& vm, uint64_t len) {
   return var_text(v);
 }
 
-Descr finish_string(Vm& vm, uint64_t final_len) {
+namespace {
+
+Descr finish(Vm& vm, uint64_t final_len, uint64_t hash, bool hash_known) {
   Storage& st = vm.st;
 #ifndef NDEBUG
   if (!st.reserve_active) storage_fault("finish_string without reserve_string");
@@ -236,13 +239,24 @@ Descr finish_string(Vm& vm, uint64_t final_len) {
   st.reserve_active = false;
   if (final_len == 0) return NULL_STRING;
   Descr* v = reinterpret_cast<Descr*>(st.free_ptr);
-  uint64_t hash;
+#ifdef PELLUX_GC_STRESS
+  if (hash_known && hash != intern::text_hash(var_text(v), final_len))
+    storage_fault("finish_string given a wrong hash");
+#endif
   intern::Probe probe;
-  if (Descr* found = find_text(vm, var_text(v), final_len, &hash, &probe)) {
+  if (Descr* found = find_text(vm, var_text(v), final_len, &hash, &probe, hash_known)) {
     return Descr::pointer(found, T_STRING);
   }
   v->set_v(final_len);
   return link_new(vm, v, final_len, hash, probe);
+}
+
+}  // namespace
+
+Descr finish_string(Vm& vm, uint64_t final_len) { return finish(vm, final_len, 0, false); }
+
+Descr finish_string_hashed(Vm& vm, uint64_t final_len, uint64_t hash) {
+  return finish(vm, final_len, hash, true);
 }
 
 // --- Keywords -------------------------------------------------------------------------------------
