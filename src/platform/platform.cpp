@@ -203,6 +203,12 @@ int64_t file_read(Handle h, void* buf, uint64_t n) {
   return r;
 }
 
+void file_set_nonblocking(Handle h) {
+  if (h == NO_HANDLE) return;
+  const int flags = fcntl(fd_of(h), F_GETFL);
+  if (flags >= 0) fcntl(fd_of(h), F_SETFL, flags | O_NONBLOCK);
+}
+
 int64_t file_write(Handle h, const void* buf, uint64_t n) {
   if (h == NO_HANDLE) {
     errno = EBADF;

@@ -39,6 +39,8 @@ Handle file_open_write(const char* path, bool append, int64_t* end_pos);
 bool file_close(Handle h);
 // True when two open handles refer to the same file.
 bool same_file(Handle a, Handle b);
+// Makes writes to the handle fail instead of waiting when they cannot go on at once.
+void file_set_nonblocking(Handle h);
 // One read call of at most n bytes: bytes read (0 at end of data), or -1 on failure.
 int64_t file_read(Handle h, void* buf, uint64_t n);
 // One write call of at most n bytes: bytes written, or -1 on failure.

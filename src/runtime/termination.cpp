@@ -28,6 +28,8 @@ namespace {
 // How many times error or normal termination has been entered; more than one means an error
 // struck while a termination was already under way.
 std::atomic<int> g_termination_depth{0};
+// Set by error and interrupt termination: the exit code is then at least 1.
+std::atomic<bool> g_failed{false};
 // Which thread ends the run: 0 not decided, 1 the interpreter, 2 the signal thread.
 std::atomic<int> g_claim{0};
 // Set by the signal thread's termination: reports bypass the output unit's buffer.
@@ -40,8 +42,6 @@ void claim_for_interpreter() {
   if (g_claim.compare_exchange_strong(expected, 1) || expected == 1) return;
   for (;;) pause();
 }
-// Set by error and interrupt termination: the exit code is then at least 1.
-std::atomic<bool> g_failed{false};
 
 // Keyword reads that stay safe before the keyword cells exist.
 int64_t ukw_or_zero(const Vm& vm, UKw k) { return vm.st.ukw ? ukw_int(vm, k) : 0; }
@@ -179,13 +179,16 @@ void write_report(Vm& vm, const char* tmpl, std::initializer_list<ReportArg> arg
     return;
   }
   // From the signal thread: the interpreter may be inside a write of unit 6, so the line goes
-  // straight to the unit's handle (or standard output) from this buffer.
+  // straight to the unit's handle (or standard output) from this buffer, without waiting: the
+  // interpreter may be stuck on that very output, and the process must end all the same.
   line[len++] = '\r';
   line[len++] = '\n';
   platform::Handle h = platform::std_output();
   const UnitRecord* u = vm.io.units[6];
-  if (u != nullptr && u->valid == UNIT_VALID && u->open_mark == UNIT_OPEN && u->handle != platform::NO_HANDLE)
+  if (u != nullptr && u->valid == UNIT_VALID && u->open_mark == UNIT_OPEN &&
+      u->handle != platform::NO_HANDLE)
     h = u->handle;
+  platform::file_set_nonblocking(h);
   platform::file_write(h, line, len);
 }
 
