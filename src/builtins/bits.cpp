@@ -26,6 +26,7 @@
 #include <limits>
 
 #include "builtins/numeric.h"
+#include "builtins/string_arg.h"
 #include "builtins/table.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
@@ -42,9 +43,6 @@ static_assert(std::numeric_limits<long double>::digits == 64,
               "long double must be the 80-bit extended format");
 static_assert(sizeof(float) == 4 && sizeof(double) == 8, "IEEE single and double expected");
 constexpr uint64_t EXTENDED_BYTES = 10;
-
-// The longest string whose natural variable fits in the largest block.
-constexpr uint64_t MAX_STRING_LENGTH = MAX_BLOCK_BODY - 48;
 
 constexpr char HEX_DIGITS[] = "0123456789ABCDEF";
 
@@ -73,48 +71,6 @@ bool result_length(const Vm& vm, uint64_t units, uint64_t per_unit, uint64_t* ou
 
 // Groups of `size` characters needed for n characters, the last one possibly partial.
 constexpr uint64_t groups(uint64_t n, uint64_t size) { return n / size + (n % size != 0); }
-
-// A string argument converted as a string: a STRING stays in its block, held by the pin, so
-// its text is read again (text()) after anything that may allocate; an INTEGER or REAL becomes
-// its decimal text in the local buffer, which never moves.  Any other type is error 1.  Objects
-// of this class are created in argument order and live to the end of the procedure (the pins
-// are last-in first-out).
-class StringArg {
- public:
-  explicit StringArg(Vm& vm) : pin_(vm, NULL_STRING) {}
-  StringArg(const StringArg&) = delete;
-  StringArg& operator=(const StringArg&) = delete;
-
-  // Evaluates the next operand and converts it.  Exits X_VALUE or X_FAIL (evaluation failure
-  // or error 1).  May allocate.
-  Exit load(Vm& vm) {
-    if (eval_value(vm) != X_VALUE) return X_FAIL;
-    const Descr v = result(vm);
-    if (is_string(v)) {
-      pin_.set(v);
-      len_ = string_length(v);
-      return X_VALUE;
-    }
-    if (v.v() == T_INTEGER) {
-      len_ = format_integer(v.ival(), buf_);
-    } else if (v.v() == T_REAL) {
-      len_ = format_real(vm, v.a, buf_);
-    } else {
-      return error_stmt(vm, 1);
-    }
-    number_ = true;
-    return X_VALUE;
-  }
-
-  const unsigned char* text() const { return bytes(number_ ? buf_ : string_text(*pin_)); }
-  uint64_t length() const { return len_; }
-
- private:
-  Pin pin_;
-  uint64_t len_ = 0;
-  bool number_ = false;
-  char buf_[REAL_TEXT_MAX];
-};
 
 // The operand evaluated for a function that takes it unconverted: a STRING, held by a pin for
 // its text to be re-derived after reserving.  Any other type fails (no error).  May allocate.
@@ -270,8 +226,8 @@ Exit logic2(Vm& vm) {
   uint64_t len;
   if (!result_length(vm, lx > ly ? lx : ly, 1, &len)) return error_stmt(vm, 15);
   unsigned char* out = bytes(reserve_string(vm, len));
-  const unsigned char* a = x.text();  // read after reserving: the arguments may have moved
-  const unsigned char* b = y.text();
+  const unsigned char* a = x.bytes();  // read after reserving: the arguments may have moved
+  const unsigned char* b = y.bytes();
   uint64_t i = 0;
   for (; i + 8 <= common; i += 8) {
     uint64_t u, v;
@@ -314,21 +270,21 @@ Exit bi_BIT2I(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 64) return X_FAIL;
-  return succeed(vm, Descr::integer(static_cast<int64_t>(read_bits(s.text(), s.length()))));
+  return succeed(vm, Descr::integer(static_cast<int64_t>(read_bits(s.bytes(), s.length()))));
 }
 
 Exit bi_BIT2IS(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 64) return X_FAIL;
-  return succeed(vm, Descr::integer(sign_extend(read_bits(s.text(), s.length()), s.length())));
+  return succeed(vm, Descr::integer(sign_extend(read_bits(s.bytes(), s.length()), s.length())));
 }
 
 Exit bi_BIT2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() != 64) return X_FAIL;
-  return real_pattern(vm, read_bits(s.text(), 64));
+  return real_pattern(vm, read_bits(s.bytes(), 64));
 }
 
 Exit bi_BIT2S(Vm& vm) {
@@ -338,7 +294,7 @@ Exit bi_BIT2S(Vm& vm) {
   uint64_t len;
   if (!result_length(vm, groups(n, 8), 1, &len)) return error_stmt(vm, 15);
   unsigned char* out = bytes(reserve_string(vm, len));
-  const unsigned char* in = s.text();
+  const unsigned char* in = s.bytes();
   for (uint64_t i = 0; i < len; ++i) {
     unsigned c = 0;
     for (uint64_t b = 0; b < 8; ++b) {
@@ -357,7 +313,7 @@ Exit bi_BIT2H(Vm& vm) {
   uint64_t len;
   if (!result_length(vm, groups(n, 4), 1, &len)) return error_stmt(vm, 15);
   char* out = reserve_string(vm, len);
-  const unsigned char* in = s.text();
+  const unsigned char* in = s.bytes();
   for (uint64_t i = 0; i < len; ++i) {
     unsigned d = 0;
     for (uint64_t b = 0; b < 4; ++b) {
@@ -392,7 +348,7 @@ Exit bi_HEX2B(Vm& vm) {
   uint64_t len;
   if (!result_length(vm, n, 4, &len)) return error_stmt(vm, 15);
   char* out = reserve_string(vm, len);
-  const unsigned char* in = s.text();
+  const unsigned char* in = s.bytes();
   for (uint64_t i = 0; i < n; ++i) {
     const unsigned d = hex_value(in[i]);
     for (int b = 0; b < 4; ++b) out[4 * i + b] = static_cast<char>('0' + ((d >> (3 - b)) & 1));
@@ -404,28 +360,28 @@ Exit bi_HEX2I(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 16) return X_FAIL;
-  return succeed(vm, Descr::integer(static_cast<int64_t>(read_hex(s.text(), s.length()))));
+  return succeed(vm, Descr::integer(static_cast<int64_t>(read_hex(s.bytes(), s.length()))));
 }
 
 Exit bi_HEX2IS(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 16) return X_FAIL;
-  return succeed(vm, Descr::integer(sign_extend(read_hex(s.text(), s.length()), 4 * s.length())));
+  return succeed(vm, Descr::integer(sign_extend(read_hex(s.bytes(), s.length()), 4 * s.length())));
 }
 
 Exit bi_HEX2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() != 16) return X_FAIL;
-  return real_pattern(vm, read_hex(s.text(), 16));
+  return real_pattern(vm, read_hex(s.bytes(), 16));
 }
 
 Exit bi_HEXS2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() != 8) return X_FAIL;
-  const float f = float_of_bits(static_cast<uint32_t>(read_hex(s.text(), 8)));
+  const float f = float_of_bits(static_cast<uint32_t>(read_hex(s.bytes(), 8)));
   return real_value(vm, static_cast<double>(f));
 }
 
@@ -434,7 +390,7 @@ Exit bi_HEXX2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() != 2 * EXTENDED_BYTES) return X_FAIL;
-  const unsigned char* in = s.text();
+  const unsigned char* in = s.bytes();
   unsigned char ten[EXTENDED_BYTES];
   for (uint64_t i = 0; i < EXTENDED_BYTES; ++i) {
     ten[EXTENDED_BYTES - 1 - i] =
@@ -450,7 +406,7 @@ Exit bi_HEX2S(Vm& vm) {
   uint64_t len;
   if (!result_length(vm, groups(n, 2), 1, &len)) return error_stmt(vm, 15);
   unsigned char* out = bytes(reserve_string(vm, len));
-  const unsigned char* in = s.text();
+  const unsigned char* in = s.bytes();
   for (uint64_t i = 0; i < len; ++i) {
     const unsigned low = 2 * i + 1 < n ? hex_value(in[2 * i + 1]) : 0;
     out[i] = static_cast<unsigned char>(hex_value(in[2 * i]) << 4 | low);
@@ -482,14 +438,14 @@ Exit bi_BYTES2I(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 8) return X_FAIL;
-  return succeed(vm, Descr::integer(static_cast<int64_t>(read_little_endian(s.text(), s.length()))));
+  return succeed(vm, Descr::integer(static_cast<int64_t>(read_little_endian(s.bytes(), s.length()))));
 }
 
 Exit bi_BYTES2IS(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 8) return X_FAIL;
-  const uint64_t v = read_little_endian(s.text(), s.length());
+  const uint64_t v = read_little_endian(s.bytes(), s.length());
   return succeed(vm, Descr::integer(sign_extend(v, 8 * s.length())));
 }
 
@@ -497,7 +453,7 @@ Exit bi_BYTES2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() != 8) return X_FAIL;
-  return real_pattern(vm, read_little_endian(s.text(), 8));
+  return real_pattern(vm, read_little_endian(s.bytes(), 8));
 }
 
 // A shorter argument is completed with zero high-order bytes; only its own bytes are read.
@@ -505,7 +461,7 @@ Exit bi_BYTESS2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 4) return X_FAIL;
-  const float f = float_of_bits(static_cast<uint32_t>(read_little_endian(s.text(), s.length())));
+  const float f = float_of_bits(static_cast<uint32_t>(read_little_endian(s.bytes(), s.length())));
   return real_value(vm, static_cast<double>(f));
 }
 
@@ -514,7 +470,7 @@ Exit bi_BYTESX2R(Vm& vm) {
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > EXTENDED_BYTES) return X_FAIL;
   unsigned char ten[EXTENDED_BYTES] = {};
-  if (s.length() > 0) std::memcpy(ten, s.text(), s.length());
+  if (s.length() > 0) std::memcpy(ten, s.bytes(), s.length());
   return real_value(vm, extended_to_double(ten));
 }
 
@@ -601,7 +557,7 @@ Exit bi_NOT(Vm& vm) {
   uint64_t len;
   if (!result_length(vm, n, 1, &len)) return error_stmt(vm, 15);
   unsigned char* out = bytes(reserve_string(vm, len));
-  const unsigned char* in = x.text();
+  const unsigned char* in = x.bytes();
   uint64_t i = 0;
   for (; i + 8 <= n; i += 8) {
     uint64_t u;
@@ -620,7 +576,7 @@ Exit bi_LOB(Vm& vm) {
   uint64_t len;
   if (!result_length(vm, n, 1, &len)) return error_stmt(vm, 15);
   char* out = reserve_string(vm, len);
-  const unsigned char* in = x.text();
+  const unsigned char* in = x.bytes();
   for (uint64_t i = 0; i < n; ++i) out[i] = static_cast<char>('0' + (in[i] & 1));
   return succeed(vm, finish_string(vm, len));
 }

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 
+#include "builtins/string_arg.h"
 #include "builtins/table.h"
 #include "interp/errors.h"
 #include "interp/interp.h"
@@ -19,9 +20,6 @@ namespace pellux {
 
 namespace {
 
-// The longest string whose natural variable fits in the largest block.
-constexpr int64_t MAX_STRING_LENGTH = static_cast<int64_t>(MAX_BLOCK_BODY) - 48;
-
 inline Exit predicate(Vm& vm, bool holds) {
   if (!holds) return X_FAIL;
   result(vm) = NULL_STRING;
@@ -31,62 +29,8 @@ inline Exit predicate(Vm& vm, bool holds) {
 // True when a string of n characters (n >= 0) may not be made: longer than &MAXLNGTH or than
 // the work space admits.
 inline bool too_long(const Vm& vm, int64_t n) {
-  return n > ukw_int(vm, K_MAXLNGTH) || n > MAX_STRING_LENGTH;
+  return n > ukw_int(vm, K_MAXLNGTH) || n > static_cast<int64_t>(MAX_STRING_LENGTH);
 }
-
-// A string argument.  A STRING stays in its block, held by the pin, so its text must be read
-// again (text()) after anything that may allocate; an INTEGER or REAL is converted to its text
-// in the local buffer, which never moves, and becomes a string value only if a result needs it.
-// Objects of this class are created in argument order and live to the end of the procedure
-// (the pins are last-in first-out).
-class StringArg {
- public:
-  explicit StringArg(Vm& vm) : pin_(vm, NULL_STRING) {}
-  StringArg(const StringArg&) = delete;
-  StringArg& operator=(const StringArg&) = delete;
-
-  // Evaluates the next operand and converts it; X_FAIL when the evaluation fails or the value
-  // is not a string or a number (error 1).  May allocate.
-  Exit load(Vm& vm) {
-    if (eval_value(vm) != X_VALUE) return X_FAIL;
-    const Descr v = result(vm);
-    if (is_string(v)) {
-      pin_.set(v);
-      len_ = string_length(v);
-      return X_VALUE;
-    }
-    if (v.v() == T_INTEGER) {
-      len_ = format_integer(v.ival(), buf_);
-    } else if (v.v() == T_REAL) {
-      len_ = format_real(vm, v.a, buf_);
-    } else {
-      return error_stmt(vm, 1);
-    }
-    number_ = true;
-    return X_VALUE;
-  }
-
-  const char* text() const { return number_ ? buf_ : string_text(*pin_); }
-  uint64_t length() const { return len_; }
-  bool is_number() const { return number_; }
-  // The STRING descriptor when the argument was one (NULL_STRING for a number).
-  const Descr& descr() const { return *pin_; }
-
-  // The argument as a string value.  May allocate.
-  Descr value(Vm& vm) const { return number_ ? make_variable(vm, buf_, len_) : *pin_; }
-  // The `len` characters from `offset` as a string value (within the argument).  May allocate.
-  Descr slice(Vm& vm, uint64_t offset, uint64_t len) const {
-    if (offset == 0 && len == len_) return value(vm);
-    if (number_) return make_variable(vm, buf_ + offset, len);
-    return make_variable(vm, Spec{*pin_, Descr::make(VAR_HEADER + offset, 0, len)});
-  }
-
- private:
-  Pin pin_;
-  uint64_t len_ = 0;
-  bool number_ = false;
-  char buf_[REAL_TEXT_MAX];
-};
 
 // The translation table that changes nothing, copied as the start of every REPLACE table.
 constexpr std::array<unsigned char, 256> IDENTITY_TABLE = [] {
