@@ -29,6 +29,15 @@ void* area_obtain(uint64_t size) {
   return p == MAP_FAILED ? nullptr : p;
 }
 
+void area_prefer_large_pages(void* addr, uint64_t size) {
+#ifdef MADV_HUGEPAGE
+  madvise(addr, size, MADV_HUGEPAGE);
+#else
+  (void)addr;
+  (void)size;
+#endif
+}
+
 bool area_release(void* addr, uint64_t size) {
   if (size == 0) size = 1;
   return munmap(addr, size) == 0;

@@ -11,6 +11,8 @@ namespace pellux::platform {
 
 // --- Memory areas: zero-filled, fixed address until released.  nullptr when refused. --------
 void* area_obtain(uint64_t size);
+// Asks for large pages for [addr, addr + size) of an area (a hint; nothing changes without).
+void area_prefer_large_pages(void* addr, uint64_t size);
 bool area_release(void* addr, uint64_t size);
 
 // --- The diagnostic stream: standard error, one byte per write call, unbuffered. ------------

@@ -251,11 +251,19 @@ void storage_prepare(Vm& vm) {
   st.stress_period = 1;
 }
 
+// The part of the work space given large pages.
+constexpr uint64_t LARGE_PAGE_SPAN = uint64_t{32} << 20;
+
 void storage_init(Vm& vm, uint64_t work_size) {
   Storage& st = vm.st;
   if (work_size == 0) work_size = DEFAULT_WORK_SIZE;
   uint64_t size = (work_size + 4095) & ~uint64_t{4095};
   st.ws_start = static_cast<uint8_t*>(obtain_area(size));
+  // The first cycle runs the free pointer through fresh memory up to the soft limit, which is
+  // the hard limit until the first regeneration: large pages make that cheaper.  Only the
+  // first megabytes get them, so a very large work space is not left to wait on the kernel
+  // finding large pages.
+  platform::area_prefer_large_pages(st.ws_start, size < LARGE_PAGE_SPAN ? size : LARGE_PAGE_SPAN);
   st.ws_size = size;
   st.hard_limit = st.ws_start + size;
   st.free_ptr = st.ws_start;
