@@ -67,8 +67,16 @@ uint64_t slots_for(uint64_t entries) {
 // The largest table the areas are reserved for (8 GiB of address space each).
 constexpr uint64_t MAX_SLOTS = uint64_t{1} << 30;
 
+// The table is probed at random, so large pages spare it page faults and address-translation
+// misses; only the first megabytes get them (a table grows into the rest only for programs
+// with millions of strings).
 uint64_t* obtain_slots(uint64_t count) {
-  return static_cast<uint64_t*>(platform::area_obtain(count * sizeof(uint64_t)));
+  void* p = platform::area_obtain(count * sizeof(uint64_t));
+  if (p != nullptr) {
+    const uint64_t bytes = count * sizeof(uint64_t);
+    platform::area_prefer_large_pages(p, bytes < (uint64_t{32} << 20) ? bytes : (uint64_t{32} << 20));
+  }
+  return static_cast<uint64_t*>(p);
 }
 
 void free_area(InternIndex& ix) {
