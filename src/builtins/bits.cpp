@@ -22,6 +22,7 @@
 // BYTESX2R) return the pattern's value as it is, without the post-processing of arithmetic
 // results: the largest finite double stays finite and a NaN keeps its payload, so that
 // HEX(HEX2R(S)) is S for every 16-digit S.
+#include <bit>
 #include <cstring>
 #include <limits>
 
@@ -92,11 +93,7 @@ Exit real_operand(Vm& vm, Descr* out) {
 
 // The real of a bit pattern as the function's result, deliberately not post-processed.
 inline Exit real_pattern(Vm& vm, uint64_t bits) { return succeed(vm, Descr::real_bits(bits)); }
-inline Exit real_value(Vm& vm, double d) {
-  uint64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  return real_pattern(vm, bits);
-}
+inline Exit real_value(Vm& vm, double d) { return real_pattern(vm, std::bit_cast<uint64_t>(d)); }
 
 // The 80-bit extended value held in the first 10 bytes of `ten` (little-endian) rounded to
 // double.  Only those 10 bytes are copied; the padding of the long double stays zero.
@@ -107,16 +104,6 @@ double extended_to_double(const unsigned char* ten) {
 }
 void extended_bytes(long double x, unsigned char* ten) { std::memcpy(ten, &x, EXTENDED_BYTES); }
 
-uint32_t float_bits(float f) {
-  uint32_t b;
-  std::memcpy(&b, &f, sizeof b);
-  return b;
-}
-float float_of_bits(uint32_t b) {
-  float f;
-  std::memcpy(&f, &b, sizeof f);
-  return f;
-}
 
 // Writes the `n` bytes at `in` as 2n hex digits, high nibble first.
 void write_hex(const unsigned char* in, uint64_t n, char* out) {
@@ -381,7 +368,7 @@ Exit bi_HEXS2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() != 8) return X_FAIL;
-  const float f = float_of_bits(static_cast<uint32_t>(read_hex(s.bytes(), 8)));
+  const float f = std::bit_cast<float>(static_cast<uint32_t>(read_hex(s.bytes(), 8)));
   return real_value(vm, static_cast<double>(f));
 }
 
@@ -417,7 +404,7 @@ Exit bi_HEX2S(Vm& vm) {
 Exit bi_R2HEXS(Vm& vm) {
   if (eval_value(vm) != X_VALUE) return X_FAIL;
   if (result(vm).v() != T_REAL) return X_FAIL;
-  return hex_of_bits(vm, float_bits(static_cast<float>(result(vm).rval())), 8);
+  return hex_of_bits(vm, std::bit_cast<uint32_t>(static_cast<float>(result(vm).rval())), 8);
 }
 
 Exit bi_R2HEXX(Vm& vm) {
@@ -461,7 +448,8 @@ Exit bi_BYTESS2R(Vm& vm) {
   StringArg s(vm);
   if (s.load(vm) != X_VALUE) return X_FAIL;
   if (s.length() > 4) return X_FAIL;
-  const float f = float_of_bits(static_cast<uint32_t>(read_little_endian(s.bytes(), s.length())));
+  const float f =
+      std::bit_cast<float>(static_cast<uint32_t>(read_little_endian(s.bytes(), s.length())));
   return real_value(vm, static_cast<double>(f));
 }
 
@@ -487,11 +475,8 @@ Exit bi_I2BYTES(Vm& vm) {
 Exit bi_R2BYTES(Vm& vm) {
   Descr x;
   if (real_operand(vm, &x) != X_VALUE) return X_FAIL;
-  uint64_t bits = x.a;
-  if (x.v() == T_INTEGER) {
-    const double d = static_cast<double>(x.ival());
-    std::memcpy(&bits, &d, sizeof bits);
-  }
+  const uint64_t bits =
+      x.v() == T_INTEGER ? std::bit_cast<uint64_t>(static_cast<double>(x.ival())) : x.a;
   unsigned char b[8];
   for (int i = 0; i < 8; ++i) b[i] = static_cast<unsigned char>(bits >> (8 * i));
   return small_result(vm, b, 8);
@@ -501,7 +486,7 @@ Exit bi_R2BYTESS(Vm& vm) {
   Descr x;
   if (real_operand(vm, &x) != X_VALUE) return X_FAIL;
   const float f = x.v() == T_INTEGER ? static_cast<float>(x.ival()) : static_cast<float>(x.rval());
-  const uint32_t bits = float_bits(f);
+  const uint32_t bits = std::bit_cast<uint32_t>(f);
   unsigned char b[4];
   for (int i = 0; i < 4; ++i) b[i] = static_cast<unsigned char>(bits >> (8 * i));
   return small_result(vm, b, 4);

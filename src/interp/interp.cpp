@@ -168,6 +168,21 @@ Exit integer_operand(Vm& vm, int64_t* out) {
   return integer_argument(vm, result(vm), out);
 }
 
+Exit variable_operand(Vm& vm, Descr* out) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  Descr v = result(vm);
+  if (v.v() == T_NAME) {
+    if (v.a == 0 || !v.ptr()->has(FLAG_STRING)) return error_stmt(vm, 1);
+    *out = Descr::pointer(v.ptr(), T_STRING);
+    return X_VALUE;
+  }
+  if (v.v() == T_INTEGER || v.v() == T_REAL) v = string_form(vm, v);
+  if (!is_string(v)) return error_stmt(vm, 1);
+  if (v.a == 0) return error_stmt(vm, 4);
+  *out = v;
+  return X_VALUE;
+}
+
 Exit eval_name(Vm& vm) {
   const Descr d = next_descr(vm);
   if (!d.has(FLAG_FUNCTION)) {

@@ -40,6 +40,10 @@ Exit eval_name(Vm& vm);           // exits: X_FAIL or X_NAME (a value where a na
 // X_VALUE with *out set, or X_FAIL.  May allocate.
 Exit string_operand(Vm& vm, Descr* out);
 Exit integer_operand(Vm& vm, int64_t* out);
+// The natural variable the next operand names, as a STRING descriptor: a NAME of a variable,
+// or a string or number giving the variable's text.  The null string is error 4; anything else
+// (a keyword name, the name of an element, another type) is error 1.  May allocate.
+Exit variable_operand(Vm& vm, Descr* out);
 // A procedure's success with a value.
 inline Exit succeed(Vm& vm, const Descr& value) {
   result(vm) = value;

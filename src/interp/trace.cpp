@@ -56,8 +56,9 @@ class TraceLine {
   }
   void add_text(const Descr& s) { add(string_text(s), string_length(s)); }
   // A value: a string between apostrophes (as it is), an integer in decimal, anything else
-  // by its data type name.  May allocate (the type name), which this buffer does not mind.
-  void add_value(Vm& vm, const Descr& v) {
+  // by its data type name.  May allocate (the type name), which this buffer does not mind; the
+  // value is taken as a copy, since it may come from a block that allocating moves.
+  void add_value(Vm& vm, Descr v) {
     if (is_string(v)) {
       add("'");
       add_text(v);
@@ -126,84 +127,55 @@ void write_return_line(Vm& vm, const Descr& fname) {
   line.write(vm);
 }
 
-// The value cell of a keyword given by its name, or nullptr.
-const Descr* keyword_cell(Vm& vm, const Descr& name) {
-  for (int k = 0; k < P_PROTECTED_COUNT; ++k)
-    if (vm.st.pkw[2 * k + 1].a == name.a) return &vm.st.pkw[2 * k];
-  for (int k = 0; k < K_UNPROTECTED_COUNT; ++k)
-    if (vm.st.ukw[2 * k + 1].a == name.a) return &vm.st.ukw[2 * k];
-  return nullptr;
-}
-
 // --- Default printers ------------------------------------------------------------------------------
-// Called by a trace code with the traced name and the tag.
 
-// The two operands; the name is left in *name (a STRING).
-Exit printer_operands(Vm& vm, Descr* name) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  *name = result(vm);
-  Pin held(vm, *name);
-  if (eval_value(vm) != X_VALUE) return X_FAIL;  // the tag: not shown
-  *name = *held;
-  return is_string(*name) && name->a != 0 ? X_VALUE : X_FAIL;
-}
-
-Exit print_value(Vm& vm) {
-  Descr name;
-  if (printer_operands(vm, &name) != X_VALUE) return X_FAIL;
+// The lines of the default printers other than the call and return lines.
+void write_value_line(Vm& vm, const Descr& name) {
   TraceLine line(vm);
   line.add_text(name);
   line.add(" = ");
   line.add_value(vm, var_value(name.ptr()));
   line.write(vm);
-  return succeed(vm, NULL_STRING);
 }
 
-Exit print_label(Vm& vm) {
-  Descr name;
-  if (printer_operands(vm, &name) != X_VALUE) return X_FAIL;
+void write_label_line(Vm& vm, const Descr& name) {
   TraceLine line(vm);
   line.add("TRANSFER TO ");
   line.add_text(name);
   line.write(vm);
-  return succeed(vm, NULL_STRING);
 }
 
-Exit print_call(Vm& vm) {
-  Descr name;
-  if (printer_operands(vm, &name) != X_VALUE) return X_FAIL;
-  write_call_line(vm, name);
-  return succeed(vm, NULL_STRING);
-}
-
-Exit print_return(Vm& vm) {
-  Descr name;
-  if (printer_operands(vm, &name) != X_VALUE) return X_FAIL;
-  write_return_line(vm, name);
-  return succeed(vm, NULL_STRING);
-}
-
-Exit print_keyword(Vm& vm) {
-  Descr name;
-  if (printer_operands(vm, &name) != X_VALUE) return X_FAIL;
+void write_keyword_line(Vm& vm, const Descr& name) {
   TraceLine line(vm);
   line.add("&");
   line.add_text(name);
   line.add(" = ");
-  const Descr* cell = keyword_cell(vm, name);
+  const Descr* cell = find_protected_keyword(vm, name);
+  if (cell == nullptr) cell = find_unprotected_keyword(vm, name);
   line.add_value(vm, cell != nullptr ? *cell : NULL_STRING);
   line.write(vm);
+}
+
+// A default printer: takes its two operands, the traced name (a STRING) and the tag, which is
+// not shown, and writes its kind's line.
+template <void (*WRITE)(Vm&, const Descr&)>
+Exit printer(Vm& vm) {
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  Pin name(vm, result(vm));
+  if (eval_value(vm) != X_VALUE) return X_FAIL;
+  if (!is_string(*name) || name->a == 0) return X_FAIL;
+  WRITE(vm, *name);
   return succeed(vm, NULL_STRING);
 }
 
 // Their function descriptors (entry, two operands), outside the work space like every
 // built-in's.
 const Descr PRINTERS[KIND_COUNT] = {
-    Descr::make(reinterpret_cast<uint64_t>(&print_value), 0, 2),
-    Descr::make(reinterpret_cast<uint64_t>(&print_label), 0, 2),
-    Descr::make(reinterpret_cast<uint64_t>(&print_call), 0, 2),
-    Descr::make(reinterpret_cast<uint64_t>(&print_return), 0, 2),
-    Descr::make(reinterpret_cast<uint64_t>(&print_keyword), 0, 2),
+    Descr::make(reinterpret_cast<uint64_t>(&printer<write_value_line>), 0, 2),
+    Descr::make(reinterpret_cast<uint64_t>(&printer<write_label_line>), 0, 2),
+    Descr::make(reinterpret_cast<uint64_t>(&printer<write_call_line>), 0, 2),
+    Descr::make(reinterpret_cast<uint64_t>(&printer<write_return_line>), 0, 2),
+    Descr::make(reinterpret_cast<uint64_t>(&printer<write_keyword_line>), 0, 2),
 };
 
 // --- The trace procedure -------------------------------------------------------------------------
@@ -315,22 +287,6 @@ bool kinds_of(const Descr& text, int kinds[2], int* count) {
   return false;
 }
 
-// The traced name: a NAME designates its variable; a string (or number) names the variable,
-// label, function or keyword.  The null string is error 4; a NAME of anything but a natural
-// variable, or another type, is error 1.  May allocate.
-Exit traced_name(Vm& vm, Descr* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  const Descr v = result(vm);
-  if (v.v() == T_NAME) {
-    if (v.a == 0 || !v.ptr()->has(FLAG_STRING)) return error_stmt(vm, 1);
-    *out = Descr::pointer(v.ptr(), T_STRING);
-    return X_VALUE;
-  }
-  if (string_argument(vm, v, out) != X_VALUE) return X_FAIL;
-  if (is_null_string(*out)) return error_stmt(vm, 4);
-  return X_VALUE;
-}
-
 // The pair list of a kind, made on first use.  May allocate.
 Descr* kind_list(Vm& vm, int kind) {
   const SysSlot slot = list_slot(kind);
@@ -343,7 +299,7 @@ Descr* kind_list(Vm& vm, int kind) {
 Exit bi_TRACE(Vm& vm) {
   StackMark mark(vm);
   Descr d;
-  if (traced_name(vm, &d) != X_VALUE) return X_FAIL;
+  if (variable_operand(vm, &d) != X_VALUE) return X_FAIL;
   sysstack_push(vm, d);
   if (string_operand(vm, &d) != X_VALUE) return X_FAIL;
   sysstack_push(vm, d);
@@ -383,7 +339,7 @@ Exit bi_TRACE(Vm& vm) {
 Exit bi_STOPTR(Vm& vm) {
   StackMark mark(vm);
   Descr d;
-  if (traced_name(vm, &d) != X_VALUE) return X_FAIL;
+  if (variable_operand(vm, &d) != X_VALUE) return X_FAIL;
   sysstack_push(vm, d);
   if (string_operand(vm, &d) != X_VALUE) return X_FAIL;
   int kinds[2], count;

@@ -21,24 +21,6 @@ namespace {
 
 constexpr int64_t MAX_UNIT = 999;
 
-// The natural variable an argument names, as a STRING descriptor: a NAME of a variable, or a
-// string or number giving the variable's text.  The null string is error 4; anything else
-// (a keyword name, the name of an element, another type) is error 1.  May allocate.
-Exit variable_argument(Vm& vm, Descr* out) {
-  if (eval_value(vm) != X_VALUE) return X_FAIL;
-  Descr v = result(vm);
-  if (v.v() == T_NAME) {
-    if (v.a == 0 || !v.ptr()->has(FLAG_STRING)) return error_stmt(vm, 1);
-    *out = Descr::pointer(v.ptr(), T_STRING);
-    return X_VALUE;
-  }
-  if (v.v() == T_INTEGER || v.v() == T_REAL) v = string_form(vm, v);
-  if (!is_string(v)) return error_stmt(vm, 1);
-  if (v.a == 0) return error_stmt(vm, 4);
-  *out = v;
-  return X_VALUE;
-}
-
 // The predefined association block of `unit` in a list, or nullptr.  The start-up blocks are
 // the only ones in the static area; the pairs holding them may have been detached since.
 Descr* predefined_block(Vm& vm, SysSlot list, int64_t unit) {
@@ -57,7 +39,7 @@ Exit associate(Vm& vm, Direction dir) {
   StackMark mark(vm);
   Descr var, file, attrs;
   int64_t unit, length;
-  if (variable_argument(vm, &var) != X_VALUE) return X_FAIL;
+  if (variable_operand(vm, &var) != X_VALUE) return X_FAIL;
   sysstack_push(vm, var);
   if (integer_operand(vm, &unit) != X_VALUE) return X_FAIL;
   if (integer_operand(vm, &length) != X_VALUE) return X_FAIL;
@@ -162,7 +144,7 @@ Exit bi_OUTPUT(Vm& vm) { return associate(vm, Direction::Write); }
 
 Exit bi_DETACH(Vm& vm) {
   Descr var;
-  if (variable_argument(vm, &var) != X_VALUE) return X_FAIL;
+  if (variable_operand(vm, &var) != X_VALUE) return X_FAIL;
   for (SysSlot list : {SD_INPUT_ASSOC, SD_OUTPUT_ASSOC}) {
     if (Descr* at = locate_pair(pair_list(vm, list), var)) at[2] = NULL_STRING;
   }

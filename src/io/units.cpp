@@ -155,8 +155,7 @@ bool bind_unit(Vm& vm, int64_t unit, Direction dir, const char* name, uint64_t n
   return true;
 }
 
-UnitRecord* read_buffer_of(Vm& vm, UnitRecord* u) {
-  if (!(u->flags & UF_STD) || u->handle != std_input()) return u;
+UnitRecord* shared_input_buffer(Vm& vm) {
   if (vm.io.stdin_buffer == nullptr) {
     vm.io.stdin_buffer = new_unit_record(UF_STD);
     vm.io.stdin_buffer->handle = std_input();

@@ -103,9 +103,13 @@ int64_t io_errlimit(const Vm& vm);
 void io_set_ioerr(Vm& vm, int64_t code);
 
 // The record whose buffer holds u's read-ahead: u itself, or for a unit reading standard input
-// the one buffer all such units share, so that reads through different units take the lines
-// in the order they come.
-UnitRecord* read_buffer_of(Vm& vm, UnitRecord* u);
+// (a standard-stream unit used for reading) the one buffer all such units share, so that reads
+// through different units take the lines in the order they come.
+UnitRecord* shared_input_buffer(Vm& vm);
+inline UnitRecord* read_buffer_of(Vm& vm, UnitRecord* u) {
+  if (!(u->flags & UF_STD) || !(u->access & ACCESS_READ)) return u;
+  return shared_input_buffer(vm);
+}
 
 // Opening on first use; both report their failures on the console as the unit rules say.
 void open_for_reading(Vm& vm, UnitRecord* u);

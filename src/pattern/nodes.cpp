@@ -278,6 +278,14 @@ Exit name_operand(Vm& vm, Descr* out) {
   return error_stmt(vm, 8);
 }
 
+// A node of four descriptors that assigns to the name N: capture and cursor nodes.
+void name_node(Descr* c, NodeKind kind, const Descr& name) {
+  c[0] = node_function(kind, true);
+  c[1] = node_link(0, 0);
+  c[2] = ZERO_LENGTH;
+  c[3] = name;
+}
+
 // X . N and X $ N: a capture-start node, X, and the capture node holding N.
 Exit capture(Vm& vm, NodeKind kind) {
   StackMark mark(vm);
@@ -296,11 +304,7 @@ Exit capture(Vm& vm, NodeKind kind) {
   plain_node(body, NK_CAPTURE_START, 0, 3);
   body[2] = node_length(least, least);
   copy_nodes(body, 3, nx, sx, 0, 3, 3 + sx);
-  Descr* c = body + 3 + sx;
-  c[0] = node_function(kind, true);
-  c[1] = node_link(0, 0);
-  c[2] = ZERO_LENGTH;
-  c[3] = *n;
+  name_node(body + 3 + sx, kind, *n);
   return succeed(vm, p);
 }
 
@@ -314,11 +318,7 @@ Exit op_cursor(Vm& vm) {
   if (name_operand(vm, &name) != X_VALUE) return X_FAIL;
   Pin n(vm, name);
   Descr p = new_pattern(vm, 4);
-  Descr* c = pattern_body(p);
-  c[0] = node_function(NK_CURSOR, true);
-  c[1] = node_link(0, 0);
-  c[2] = ZERO_LENGTH;
-  c[3] = *n;
+  name_node(pattern_body(p), NK_CURSOR, *n);
   return succeed(vm, p);
 }
 
